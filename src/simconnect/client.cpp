@@ -1,0 +1,157 @@
+#include "simconnect/client.h"
+
+#include <cstring>
+#include <new>
+
+#include "simconnect/protocol.h"
+#include "simconnect/wire.h"
+
+namespace {
+
+// A critical section whose lifetime is the module's: initialised by the
+// module's static constructors when it is loaded and deleted when it unloads.
+struct ModuleLock {
+  ModuleLock() { InitializeCriticalSectionAndSpinCount(&section, 100); }
+  ~ModuleLock() { DeleteCriticalSection(&section); }
+  CRITICAL_SECTION section;
+};
+
+ModuleLock g_sendLock;
+// Guards g_listHead, g_listTail and every client's previous/next. Taken alone,
+// never while holding sendLock or a transport lock.
+ModuleLock g_listLock;
+SimConnectClient* g_listHead = nullptr;
+SimConnectClient* g_listTail = nullptr;
+std::atomic<uint32_t> g_liveConnections{0};
+
+}  // namespace
+
+SendLockGuard::SendLockGuard() { EnterCriticalSection(&g_sendLock.section); }
+SendLockGuard::~SendLockGuard() { LeaveCriticalSection(&g_sendLock.section); }
+
+uint32_t LiveConnections() { return g_liveConnections.load(std::memory_order_acquire); }
+
+SimConnectClient* SimConnectClient::Create(TransportKind kind) {
+  return new (std::nothrow) SimConnectClient(kind);
+}
+
+SimConnectClient::SimConnectClient(TransportKind kind) : SimConnectTransport(kind) {
+  std::memset(sendBuffer, 0, sizeof sendBuffer);
+  sendStart = sendBuffer;
+  sendCursor = sendBuffer;
+  g_liveConnections.fetch_add(1, std::memory_order_acq_rel);
+  EnterCriticalSection(&g_listLock.section);
+  previous = g_listTail;
+  if (g_listTail != nullptr) {
+    g_listTail->next = this;
+  } else {
+    g_listHead = this;
+  }
+  g_listTail = this;
+  LeaveCriticalSection(&g_listLock.section);
+}
+
+SimConnectClient::~SimConnectClient() {
+  g_liveConnections.fetch_sub(1, std::memory_order_acq_rel);
+  pendingHostBlocks.clear();
+  if (currentMessage != nullptr) {
+    ReturnHostBlock(currentMessage);
+    currentMessage->Release();
+    currentMessage = nullptr;
+  }
+  // receiveQueue clears itself and deletes its lock; the base destructor runs next.
+  // An object that was never shut down is still linked: unlink it here.
+  EnterCriticalSection(&g_listLock.section);
+  bool linked = previous != nullptr || next != nullptr || g_listHead == this;
+  if (linked) {
+    if (previous != nullptr) previous->next = next; else g_listHead = next;
+    if (next != nullptr) next->previous = previous; else g_listTail = previous;
+    previous = next = nullptr;
+  }
+  LeaveCriticalSection(&g_listLock.section);
+}
+
+void SimConnectClient::Start() {
+  SimConnectTransport::Start();
+  if (kind == TransportKind::Socket && disableNagle) {
+    int on = 1;
+    // Result ignored: a socket without TCP_NODELAY still works.
+    setsockopt(reinterpret_cast<SOCKET>(handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+               sizeof on);
+  }
+  // A connection that was shut down stays Closed: late completions then find it
+  // Closed and only drop their references.
+  if (!shutDown.load(std::memory_order_acquire)) state.store(kStateConnected, std::memory_order_release);
+}
+
+void SimConnectClient::Close(uint32_t failureKindValue, int32_t statusValue) {
+  SimConnectTransport::Close(failureKindValue, statusValue);
+  if (failureKindValue == kFailureNone || shutDown.load(std::memory_order_acquire)) return;
+  HWND window = notifyWindow.load();
+  uint32_t windowMessage = notifyMessage.load();
+  if (window != nullptr && windowMessage != 0) PostMessageW(window, windowMessage, 0, 0);
+  HANDLE event = notifyEvent.load();
+  if (event != nullptr) SetEvent(event);
+}
+
+uint32_t SimConnectClient::OnMessage(framing::ReceivedMessage& holder) {
+  // The block moves from the holder to the record; the holder is left empty.
+  MessageRecord* record = MessageRecord::Create(holder.data, holder.capacity, CurrentConnectionId(), 0);
+  if (record == nullptr) {
+    // No memory for the record: the message is dropped, the holder keeps its
+    // buffer for the next one.
+    return 0;
+  }
+  holder.size = 0;
+  holder.capacity = 0;
+  holder.data = nullptr;
+  QueueReceived(record);
+  record->Release();
+  return 0;
+}
+
+void SimConnectClient::QueueReceived(MessageRecord* record) {
+  if (!receiveQueue.Push(record)) return;
+  if (shutDown.load(std::memory_order_acquire)) return;
+  HWND window = notifyWindow.load();
+  uint32_t windowMessage = notifyMessage.load();
+  if (window != nullptr && windowMessage != 0) PostMessageW(window, windowMessage, 0, 0);
+  HANDLE event = notifyEvent.load();
+  if (event != nullptr) SetEvent(event);
+}
+
+void SimConnectClient::ReturnHostBlock(MessageRecord* record) {
+  if (record == nullptr || record->hostOwned == 0 || record->data == nullptr) return;
+  if (hostRelease != nullptr) hostRelease(hostConnectionId, record->connectionId, record->data);
+  record->data = nullptr;
+}
+
+namespace connection_list {
+
+std::vector<SimConnectClient*> Snapshot() {
+  std::vector<SimConnectClient*> clients;
+  EnterCriticalSection(&g_listLock.section);
+  for (SimConnectClient* client = g_listHead; client != nullptr; client = client->next) {
+    // Skip an object whose last reference is already gone (it is being
+    // destroyed and unlinks itself once it gets the list lock).
+    uint32_t count = client->refCount.load(std::memory_order_relaxed);
+    while (count != 0 && !client->refCount.compare_exchange_weak(count, count + 1, std::memory_order_relaxed)) {
+    }
+    if (count != 0) clients.push_back(client);
+  }
+  LeaveCriticalSection(&g_listLock.section);
+  return clients;
+}
+
+void Unlink(SimConnectClient* client) {
+  EnterCriticalSection(&g_listLock.section);
+  if (client->previous != nullptr) client->previous->next = client->next;
+  if (client->next != nullptr) client->next->previous = client->previous;
+  if (g_listHead == client) g_listHead = client->next;
+  if (g_listTail == client) g_listTail = client->previous;
+  client->previous = nullptr;
+  client->next = nullptr;
+  LeaveCriticalSection(&g_listLock.section);
+}
+
+}  // namespace connection_list
