@@ -1,12 +1,155 @@
-// Client side of the in-process channel. The negotiation with the simulator's
-// window is completed separately; until then a connection stays on its pipe or
-// socket (channelState 0), and these hooks have nothing to act on.
+// Client side of the in-process channel. When the client runs inside the
+// simulator's process, it registers with the simulator's "FS98MAIN" window by
+// synchronous WM_COMMAND messages whose lParam points at a small record; once
+// the simulator hands over its function table, requests are built in blocks
+// the simulator lends and received messages arrive through the deliver callback.
+// Every mismatch is silent: the connection then simply stays on its pipe or
+// socket.
 #include "simconnect/transport/inprocess_channel.h"
 
+#include <cstring>
+
+#include "simconnect/SimConnect.h"
 #include "simconnect/client.h"
+#include "simconnect/protocol.h"
+#include "simconnect/wire.h"
 
-void InProcessCheck(SimConnectClient*) {}
+namespace {
 
-void InProcessOpenReply(SimConnectClient*, const uint8_t*, uint32_t) {}
+constexpr WPARAM kChannelCommand = 0x2002A;
 
-void InProcessUnregister(SimConnectClient*) {}
+enum ChannelCommand : uint32_t {
+  kCommandOffer = 1,
+  kCommandTable = 2,
+  kCommandPump = 4,
+  kCommandUnregister = 5,
+};
+
+// Record layouts (little-endian).
+constexpr uint32_t kSmallRecordSize = 24;   // commands 4 and 5: size, command, reserved, address at 16
+constexpr uint32_t kOfferRecordSize = 32;   // command 1
+constexpr uint32_t kTableRecordSize = 48;   // command 2
+constexpr uint32_t kRecordSizeField = 0;
+constexpr uint32_t kRecordCommand = 4;
+constexpr uint32_t kRecordHostConnectionId = 8;
+constexpr uint32_t kRecordConnectionId = 12;
+constexpr uint32_t kRecordAddress = 16;     // commands 4 and 5
+constexpr uint32_t kOfferAttach = 16;
+constexpr uint32_t kOfferDeliver = 24;
+constexpr uint32_t kTableAllocate = 16;
+constexpr uint32_t kTableDiscard = 24;
+constexpr uint32_t kTableSubmit = 32;
+constexpr uint32_t kTableRelease = 40;
+
+uint64_t AddressOf(const void* function) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(function)); }
+
+template <typename Function>
+Function FunctionAt(const uint8_t* record, uint32_t offset) {
+  return reinterpret_cast<Function>(static_cast<uintptr_t>(wire::LoadU64(record + offset)));
+}
+
+void SendRecord(HWND window, uint8_t* record) {
+  // The simulator handles the record on its window's thread before this
+  // returns; its result is not used.
+  SendMessageW(window, WM_COMMAND, kChannelCommand, reinterpret_cast<LPARAM>(record));
+}
+
+// Finds the connection with this ConnectionId and host number, with a
+// reference taken; null when none matches.
+SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionId) {
+  SimConnectClient* found = nullptr;
+  ForEachConnection([&](SimConnectClient* client) {
+    if (found == nullptr && client->CurrentConnectionId() == connectionId &&
+        client->hostConnectionId == hostConnectionId) {
+      client->AddRef();
+      found = client;
+    }
+  });
+  return found;
+}
+
+// Called by the simulator with its 48-byte function table (command 2).
+// Returns 1 when the table was taken, 0 otherwise.
+int AttachCallback(const uint8_t* record) {
+  if (record == nullptr || wire::LoadU32(record + kRecordSizeField) != kTableRecordSize ||
+      wire::LoadU32(record + kRecordCommand) != kCommandTable) {
+    return 0;
+  }
+  SimConnectClient* client =
+      FindConnection(wire::LoadU32(record + kRecordHostConnectionId), wire::LoadU32(record + kRecordConnectionId));
+  if (client == nullptr) return 0;
+  int taken = 0;
+  if (!client->channelActive.load(std::memory_order_acquire)) {
+    SendLockGuard lock;  // the request path reads the table under sendLock
+    client->hostAllocate = FunctionAt<HostAllocateFn>(record, kTableAllocate);
+    client->hostDiscard = FunctionAt<HostDiscardFn>(record, kTableDiscard);
+    client->hostSubmit = FunctionAt<HostSubmitFn>(record, kTableSubmit);
+    client->hostRelease = FunctionAt<HostReleaseFn>(record, kTableRelease);
+    client->channelActive.store(true, std::memory_order_release);
+    taken = 1;
+  }
+  client->Release();
+  return taken;
+}
+
+// Called by the simulator for each message it sends in memory. The block stays
+// the simulator's and goes back through its release function once dispatched.
+void DeliverCallback(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size, void* block) {
+  SimConnectClient* client = FindConnection(hostConnectionId, connectionId);
+  if (client == nullptr) return;  // no such connection: the block is not ours to release
+  MessageRecord* record = MessageRecord::Create(static_cast<uint8_t*>(block), size, connectionId, 1);
+  if (record != nullptr) {
+    client->QueueReceived(record);
+    record->Release();
+  }
+  client->Release();
+}
+
+}  // namespace
+
+void InProcessCheck(SimConnectClient* client) {
+  HWND window = FindWindowW(L"FS98MAIN", nullptr);
+  if (window == nullptr || client->channelState != 0) return;
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  if (processId != GetCurrentProcessId()) return;
+
+  std::memset(client->unregisterRecord, 0, sizeof client->unregisterRecord);
+  wire::StoreU32(client->unregisterRecord + kRecordSizeField, kSmallRecordSize);
+  wire::StoreU32(client->unregisterRecord + kRecordCommand, kCommandUnregister);
+  SendRecord(window, client->unregisterRecord);
+  client->hostUnregister = FunctionAt<HostUnregisterFn>(client->unregisterRecord, kRecordAddress);
+
+  if (LiveConnections() == 1) {
+    std::memset(client->pumpRecord, 0, sizeof client->pumpRecord);
+    wire::StoreU32(client->pumpRecord + kRecordSizeField, kSmallRecordSize);
+    wire::StoreU32(client->pumpRecord + kRecordCommand, kCommandPump);
+    wire::StoreU64(client->pumpRecord + kRecordAddress, AddressOf(reinterpret_cast<const void*>(&SimConnect_CallDispatch)));
+    SendRecord(window, client->pumpRecord);
+  }
+  client->channelState = 1;
+  client->simulatorWindow = window;
+}
+
+void InProcessOpenReply(SimConnectClient* client, const uint8_t* message, uint32_t size) {
+  if (size != protocol::open_reply::kSize || client->hostConnectionId != 0 || client->channelState != 1) return;
+  if (wire::LoadU32(message + protocol::kReceivedKindOffset) != protocol::kKindOpen) return;
+  uint32_t hostConnectionId = wire::LoadU32(message + protocol::open_reply::kHostConnectionId);
+  if (hostConnectionId == 0) return;
+  client->hostConnectionId = hostConnectionId;
+  client->channelState = 2;
+
+  std::memset(client->offerRecord, 0, sizeof client->offerRecord);
+  wire::StoreU32(client->offerRecord + kRecordSizeField, kOfferRecordSize);
+  wire::StoreU32(client->offerRecord + kRecordCommand, kCommandOffer);
+  wire::StoreU32(client->offerRecord + kRecordHostConnectionId, hostConnectionId);
+  wire::StoreU32(client->offerRecord + kRecordConnectionId, client->CurrentConnectionId());
+  wire::StoreU64(client->offerRecord + kOfferAttach, AddressOf(reinterpret_cast<const void*>(&AttachCallback)));
+  wire::StoreU64(client->offerRecord + kOfferDeliver, AddressOf(reinterpret_cast<const void*>(&DeliverCallback)));
+  SendRecord(client->simulatorWindow, client->offerRecord);
+}
+
+void InProcessUnregister(SimConnectClient* client) {
+  if (client->channelState == 0 || LiveConnections() != 1 || client->hostUnregister == nullptr) return;
+  client->hostUnregister(reinterpret_cast<void*>(&SimConnect_CallDispatch));
+}
