@@ -11,10 +11,9 @@
 #include <utility>
 
 #include "simconnect/transport/config.h"
+#include "support/config_env.h"
 
 namespace {
-
-constexpr wchar_t kPortsKey[] = L"SOFTWARE\\Lockheed Martin\\Prepar3D v6";
 
 std::wstring Environment(const wchar_t* name) {
   wchar_t value[MAX_PATH] = {};
@@ -27,92 +26,6 @@ std::wstring CurrentDirectory() {
   GetCurrentDirectoryW(MAX_PATH, folder);
   return folder;
 }
-
-bool ReadWholeFile(const std::wstring& path, std::string* text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  text->clear();
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text->append(chunk, got);
-  CloseHandle(file);
-  return true;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == text.size();
-}
-
-// A configuration file written for one test. Whatever was at the path before
-// is put back afterwards; otherwise the file is deleted.
-class ScopedFile {
- public:
-  ScopedFile(std::wstring path, const std::string& text) : path_(std::move(path)) {
-    hadOld_ = ReadWholeFile(path_, &old_);
-    written_ = WriteWholeFile(path_, text);
-  }
-  ~ScopedFile() {
-    if (hadOld_) {
-      WriteWholeFile(path_, old_);
-    } else {
-      DeleteFileW(path_.c_str());
-    }
-  }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-  bool written() const { return written_; }
-
- private:
-  std::wstring path_;
-  std::string old_;
-  bool hadOld_ = false;
-  bool written_ = false;
-};
-
-// The simulator's port values, removed before and after each use.
-class RegistryPorts {
- public:
-  RegistryPorts() { Clear(); }
-  ~RegistryPorts() { Clear(); }
-  RegistryPorts(const RegistryPorts&) = delete;
-  RegistryPorts& operator=(const RegistryPorts&) = delete;
-
-  // Stores `bytes` bytes of `data` under the value of that family with `type`.
-  bool SetRaw(bool ipv6, DWORD type, const void* data, DWORD bytes) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kPortsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    LONG result = RegSetValueExW(key, ValueName(ipv6), 0, type, static_cast<const BYTE*>(data), bytes);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-  }
-  // Stores `text` as REG_SZ with its terminator.
-  bool Set(bool ipv6, const std::wstring& text) {
-    return SetRaw(ipv6, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
-  void Clear() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kPortsKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueW(key, ValueName(false));
-    RegDeleteValueW(key, ValueName(true));
-    RegCloseKey(key);
-  }
-  // Removes the key itself (it holds nothing but the two values).
-  void RemoveKey() {
-    Clear();
-    RegDeleteKeyW(HKEY_CURRENT_USER, kPortsKey);
-  }
-
- private:
-  static const wchar_t* ValueName(bool ipv6) { return ipv6 ? L"SimConnect_Port_IPv6" : L"SimConnect_Port_IPv4"; }
-};
 
 std::wstring PortAfterRead(bool ipv6, const wchar_t* before) {
   wchar_t port[kConfigTextUnits];

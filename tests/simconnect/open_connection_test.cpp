@@ -20,13 +20,13 @@
 #include "simconnect/client.h"
 #include "simconnect/transport/config.h"
 #include "support/bytes.h"
+#include "support/config_env.h"
 #include "support/raw_server.h"
 #include "support/test_env.h"
 
 namespace {
 
 constexpr wchar_t kDefaultPipe[] = L"\\\\.\\pipe\\Lockheed Martin Prepar3D v6\\SimConnect";
-constexpr wchar_t kPortsKey[] = L"SOFTWARE\\Lockheed Martin\\Prepar3D v6";
 constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT kFailed = static_cast<HRESULT>(0x80004005);
 // How long a server waits to be sure that no client came.
@@ -36,26 +36,6 @@ std::string Narrow(const std::wstring& text) {
   std::string narrow;
   for (wchar_t c : text) narrow += static_cast<char>(c);
   return narrow;
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string* text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  text->clear();
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text->append(chunk, got);
-  CloseHandle(file);
-  return true;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == text.size();
 }
 
 // SimConnect.cfg in Public Documents, Documents and the current directory,
@@ -89,38 +69,6 @@ class ConfigFiles {
   std::string old_[3];
   bool hadOld_[3] = {};
   bool wrote_[3] = {};
-};
-
-// The simulator's registered ports, removed before and after each use.
-class RegistryPorts {
- public:
-  RegistryPorts() { Clear(); }
-  ~RegistryPorts() { Clear(); }
-  RegistryPorts(const RegistryPorts&) = delete;
-  RegistryPorts& operator=(const RegistryPorts&) = delete;
-
-  bool Set(bool ipv6, uint16_t port) {
-    std::wstring text = std::to_wstring(port);
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kPortsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    LONG result = RegSetValueExW(key, ValueName(ipv6), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-  }
-  void Clear() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kPortsKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueW(key, ValueName(false));
-    RegDeleteValueW(key, ValueName(true));
-    RegCloseKey(key);
-  }
-
- private:
-  static const wchar_t* ValueName(bool ipv6) { return ipv6 ? L"SimConnect_Port_IPv6" : L"SimConnect_Port_IPv4"; }
 };
 
 // A handle from SimConnect_Open, closed when the test is done with it.

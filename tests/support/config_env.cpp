@@ -1,0 +1,92 @@
+#include "support/config_env.h"
+
+#include <utility>
+
+bool ReadWholeFile(const std::wstring& path, std::string* text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  text->clear();
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text->append(chunk, got);
+  CloseHandle(file);
+  return true;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == text.size();
+}
+
+ScopedFile::ScopedFile(std::wstring path, const std::string& text) : path_(std::move(path)) {
+  hadOld_ = ReadWholeFile(path_, &old_);
+  written_ = WriteWholeFile(path_, text);
+}
+
+ScopedFile::~ScopedFile() {
+  if (hadOld_) {
+    WriteWholeFile(path_, old_);
+  } else {
+    DeleteFileW(path_.c_str());
+  }
+}
+
+bool RegistryPorts::SetRaw(bool ipv6, DWORD type, const void* data, DWORD bytes) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  LONG result = RegSetValueExW(key, ValueName(ipv6), 0, type, static_cast<const BYTE*>(data), bytes);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+bool RegistryPorts::Set(bool ipv6, const std::wstring& text) {
+  return SetRaw(ipv6, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::wstring RegistryPorts::Get(bool ipv6) {
+  wchar_t value[64] = {};
+  DWORD bytes = sizeof value - sizeof(wchar_t);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  LONG result = RegQueryValueExW(key, ValueName(ipv6), nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS ? std::wstring(value) : std::wstring();
+}
+
+void RegistryPorts::Clear() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, ValueName(false));
+  RegDeleteValueW(key, ValueName(true));
+  RegCloseKey(key);
+}
+
+void RegistryPorts::RemoveKey() {
+  Clear();
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
+namespace {
+
+std::wstring CurrentDirectoryFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  return std::wstring(folder) + L"\\" + name;
+}
+
+std::string PipeSection(uint32_t index, const std::wstring& pipeName) {
+  std::string name;
+  for (wchar_t c : pipeName) name += static_cast<char>(c);
+  return "[SimConnect." + std::to_string(index) + "]\r\nProtocol=Pipe\r\nAddress=.\r\nPort=" + name + "\r\n";
+}
+
+}  // namespace
+
+PipeConfig::PipeConfig(uint32_t index, const std::wstring& pipeName)
+    : file_(CurrentDirectoryFile(L"SimConnect.cfg"), PipeSection(index, pipeName)) {}
