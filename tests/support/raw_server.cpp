@@ -65,7 +65,8 @@ bool RawServer::Accept(DWORD timeoutMs) {
     ResetEvent(event_);
     if (ConnectNamedPipe(pipe_, &overlapped)) return true;
     DWORD error = GetLastError();
-    if (error == ERROR_PIPE_CONNECTED) return true;
+    // ERROR_NO_DATA: a client connected and has already closed its end.
+    if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) return true;
     if (error != ERROR_IO_PENDING) return false;
     if (WaitForSingleObject(event_, timeoutMs) != WAIT_OBJECT_0) {
       CancelIo(pipe_);
