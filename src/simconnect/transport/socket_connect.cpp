@@ -1,0 +1,56 @@
+// One connection attempt over TCP.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include "simconnect/transport/transport.h"
+#include "simconnect/transport/transport_internal.h"
+
+namespace {
+
+// The result list of GetAddrInfoW, freed with the scope.
+class AddressList {
+ public:
+  AddressList() = default;
+  ~AddressList() {
+    if (list_ != nullptr) FreeAddrInfoW(list_);
+  }
+  AddressList(const AddressList&) = delete;
+  AddressList& operator=(const AddressList&) = delete;
+  ADDRINFOW** Out() { return &list_; }
+  const ADDRINFOW* First() const { return list_; }
+
+ private:
+  ADDRINFOW* list_ = nullptr;
+};
+
+}  // namespace
+
+namespace transport_detail {
+
+uint32_t ConnectSocket(SimConnectTransport* transport, int family, const wchar_t* address, const wchar_t* port,
+                       uint32_t maxReceiveSize, bool disableNagle) {
+  ADDRINFOW hints = {};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  AddressList addresses;
+  if (GetAddrInfoW(address, port, &hints, addresses.Out()) != 0 || addresses.First() == nullptr) return 1;
+
+  // Only the first resolved address is tried.
+  const ADDRINFOW* entry = addresses.First();
+  UniqueSocket connection(socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol));
+  if (!connection.Valid()) return 1;
+  // Blocking, with the system's own time-out.
+  if (connect(connection.Get(), entry->ai_addr, static_cast<int>(entry->ai_addrlen)) == SOCKET_ERROR) return 1;
+
+  HANDLE handle = reinterpret_cast<HANDLE>(connection.Get());
+  if (!BindIoCompletionCallback(handle, &SimConnectTransport::IoCompleted, 0)) return 1;
+  if (!transport->AttachHandle(handle, maxReceiveSize, disableNagle)) return 1;
+  connection.Release();  // the transport owns it now
+  transport->Start();
+  transport->PostReceive();
+  return 0;
+}
+
+}  // namespace transport_detail

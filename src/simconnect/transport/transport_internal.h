@@ -1,0 +1,99 @@
+// Pieces shared by the transport's own files; not for users of the transport.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+
+#include "simconnect/transport/transport.h"
+
+namespace transport_detail {
+
+// Why an operation ended and the status the connection records for it.
+struct IoFailure {
+  uint32_t kind;
+  int32_t status;
+};
+
+// The one place where OS codes become failure kinds. Accepts both the Win32 and
+// Winsock error codes of a failed issue or of a completion (the thread pool of
+// Wine converts completion statuses to Win32 codes) and the NTSTATUS values
+// that Windows hands to completion routines.
+IoFailure MapIoFailure(DWORD code);
+
+// Holds a lock for a scope; does nothing when the transport's connectionLock
+// has not been initialised (the transport was never attached).
+class ConnectionLockGuard {
+ public:
+  explicit ConnectionLockGuard(SimConnectTransport& transport)
+      : lock_(transport.connectionLockReady ? &transport.connectionLock : nullptr) {
+    if (lock_) EnterCriticalSection(lock_);
+  }
+  ~ConnectionLockGuard() {
+    if (lock_) LeaveCriticalSection(lock_);
+  }
+  ConnectionLockGuard(const ConnectionLockGuard&) = delete;
+  ConnectionLockGuard& operator=(const ConnectionLockGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION* lock_;
+};
+
+// Connection attempts of each kind (ConnectTransport dispatches on the kind).
+uint32_t ConnectPipe(SimConnectTransport* transport, const wchar_t* address, const wchar_t* port,
+                     uint32_t maxReceiveSize, bool disableNagle);
+uint32_t ConnectSocket(SimConnectTransport* transport, int family, const wchar_t* address, const wchar_t* port,
+                       uint32_t maxReceiveSize, bool disableNagle);
+
+// Sets the process-wide ConnectionId counter: the next Start takes value + 1
+// (1 after 0xFFFFFFFF). Lets tests reach the wrap.
+void SetConnectionIdCounter(uint32_t value);
+
+// A pipe or file handle owned by one scope; INVALID_HANDLE_VALUE when none.
+class UniqueFile {
+ public:
+  explicit UniqueFile(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  ~UniqueFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  UniqueFile(UniqueFile&& other) noexcept : handle_(other.Release()) {}
+  UniqueFile& operator=(UniqueFile&&) = delete;
+  UniqueFile(const UniqueFile&) = delete;
+  UniqueFile& operator=(const UniqueFile&) = delete;
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// A socket owned by one scope; INVALID_SOCKET when none.
+class UniqueSocket {
+ public:
+  explicit UniqueSocket(SOCKET socket = INVALID_SOCKET) : socket_(socket) {}
+  ~UniqueSocket() {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+  }
+  UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.Release()) {}
+  UniqueSocket& operator=(UniqueSocket&&) = delete;
+  UniqueSocket(const UniqueSocket&) = delete;
+  UniqueSocket& operator=(const UniqueSocket&) = delete;
+  SOCKET Get() const { return socket_; }
+  bool Valid() const { return socket_ != INVALID_SOCKET; }
+  SOCKET Release() {
+    SOCKET socket = socket_;
+    socket_ = INVALID_SOCKET;
+    return socket;
+  }
+
+ private:
+  SOCKET socket_;
+};
+
+}  // namespace transport_detail
