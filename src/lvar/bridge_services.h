@@ -1,0 +1,34 @@
+// What the LVAR bridge uses of the module around it. The module (src/bridge)
+// defines these; test programs that link the LVAR code directly define their
+// own, with a controllable tick, a captured log and a substitute panel table.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+
+// The simulator's panel-service table, filled by the simulator after loading
+// the module (null until then). Defined by the module, which exports it; read
+// afresh at every use, never cached.
+extern "C" void* Panels;
+
+// One log line: printf-style, at most 1023 characters, no result.
+void LogMessage(const char* format, ...);
+
+// Logs the result of one SimConnect call with the SendID of the last request;
+// true exactly when result is 0.
+bool CheckResult(const char* label, HRESULT result);
+
+// The SimConnect handle in the connection holder at the moment of the call;
+// null when there is none. Every SimConnect call fetches it anew.
+HANDLE SimConnectHandle();
+
+// The worker's Stop event (manual reset). Null or INVALID_HANDLE_VALUE while
+// it does not exist; callers treat those as "not set".
+HANDLE StopEventHandle();
+
+// The system's 32-bit millisecond tick count. The one source of time of the
+// bridge, so that tests can replace it. Compare ticks only as unsigned 32-bit
+// differences.
+uint32_t CurrentTick();
