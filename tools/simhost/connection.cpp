@@ -1,0 +1,166 @@
+// The I/O thread of one pipe or socket client.
+#include "connection.h"
+
+#include <cstring>
+
+#include "request_stream.h"
+#include "server_core.h"
+#include "session.h"
+
+namespace simhost {
+
+namespace {
+
+// Keeps a buffer alive for the rest of the process: an operation that could
+// not be cancelled may still write into it.
+void KeepForever(std::vector<uint8_t>&& buffer) { new std::vector<uint8_t>(std::move(buffer)); }
+
+}  // namespace
+
+Outbox::Outbox(size_t maxPendingBytes) : event_(MakeEvent(false)), maxPendingBytes_(maxPendingBytes) {}
+
+void Outbox::Deliver(Message message) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (closed_ || overflowed_) return;
+    if (queuedBytes_ + message.size() > maxPendingBytes_) {
+      overflowed_ = true;
+    } else {
+      queuedBytes_ += message.size();
+      unwrittenBytes_.fetch_add(message.size(), std::memory_order_acq_rel);
+      queue_.push_back(std::move(message));
+    }
+  }
+  SetEvent(event_.Get());
+}
+
+bool Outbox::TakeBatch(std::vector<uint8_t>* batch, size_t maxBytes) {
+  std::lock_guard<std::mutex> guard(lock_);
+  batch->clear();
+  while (!queue_.empty() && (batch->empty() || batch->size() + queue_.front().size() <= maxBytes)) {
+    const Message& message = queue_.front();
+    batch->insert(batch->end(), message.begin(), message.end());
+    queuedBytes_ -= message.size();
+    queue_.pop_front();
+  }
+  return !batch->empty();
+}
+
+void Outbox::Written(size_t n) { unwrittenBytes_.fetch_sub(n, std::memory_order_acq_rel); }
+
+bool Outbox::Overflowed() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return overflowed_;
+}
+
+void Outbox::Close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  closed_ = true;
+  queue_.clear();
+  queuedBytes_ = 0;
+}
+
+Connection::Connection(std::unique_ptr<IoChannel> channel, ServerCore& core, const char* transport,
+                       size_t maxPendingBytes)
+    : channel_(std::move(channel)),
+      core_(core),
+      transport_(transport),
+      outbox_(std::make_shared<Outbox>(maxPendingBytes)),
+      stopEvent_(MakeEvent(true)),
+      readBuffer_(kReadSize) {}
+
+Connection::~Connection() {
+  RequestClose();
+  Join();
+}
+
+void Connection::Start() {
+  session_ = core_.Attach(outbox_, transport_);
+  thread_ = std::thread([this] { Run(); });
+}
+
+uint32_t Connection::Number() const { return session_ ? session_->Number() : 0; }
+
+void Connection::RequestClose() { SetEvent(stopEvent_.Get()); }
+
+void Connection::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+bool Connection::HandleReceived(uint32_t n, std::string* reason) {
+  stream_.Append(readBuffer_.data(), n);
+  const uint8_t* request = nullptr;
+  uint32_t size = 0;
+  for (;;) {
+    switch (stream_.Next(&request, &size)) {
+      case RequestStream::kRequest:
+        session_->HandleRequest(request, size);
+        break;
+      case RequestStream::kNeedMore:
+        return true;
+      case RequestStream::kMalformed:
+        *reason = "dropped: malformed stream (size field " + std::to_string(stream_.BadSizeField()) + ")";
+        return false;
+    }
+  }
+}
+
+bool Connection::StartNextWrite() {
+  if (writing_) return true;
+  if (!outbox_->TakeBatch(&writeBuffer_, kMaxWriteBatch)) return true;
+  writeOffset_ = 0;
+  writing_ = channel_->StartWrite(writeBuffer_.data(), static_cast<uint32_t>(writeBuffer_.size()));
+  return writing_;
+}
+
+void Connection::Run() {
+  std::string reason = "left";
+  bool open = channel_->StartRead(readBuffer_.data(), kReadSize);
+  while (open) {
+    // Index order is priority order: stop first, then finished writes, reads
+    // and newly queued messages.
+    HANDLE handles[4] = {stopEvent_.Get(), outbox_->Event(), channel_->ReadEvent(), channel_->WriteEvent()};
+    DWORD count = writing_ ? 4 : 3;
+    DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    if (r == WAIT_OBJECT_0) {
+      reason = "closed by the server";
+      break;
+    }
+    if (r == WAIT_OBJECT_0 + 2) {
+      uint32_t n = channel_->FinishRead();
+      if (n == 0) break;  // the client closed its end
+      if (!HandleReceived(n, &reason)) break;
+      if (!channel_->StartRead(readBuffer_.data(), kReadSize)) break;
+    } else if (r == WAIT_OBJECT_0 + 3) {
+      uint32_t written = 0;
+      if (!channel_->FinishWrite(&written)) break;
+      outbox_->Written(written);
+      writeOffset_ += written;
+      writing_ = writeOffset_ < writeBuffer_.size() &&
+                 channel_->StartWrite(writeBuffer_.data() + writeOffset_,
+                                      static_cast<uint32_t>(writeBuffer_.size() - writeOffset_));
+      if (writeOffset_ < writeBuffer_.size() && !writing_) break;
+    } else if (r != WAIT_OBJECT_0 + 1) {
+      reason = "dropped: wait failed (" + std::to_string(GetLastError()) + ")";
+      break;
+    }
+    if (outbox_->Overflowed()) {
+      reason = "dropped: it does not read its messages";
+      break;
+    }
+    if (!StartNextWrite()) break;
+  }
+  core_.Detach(session_, reason);
+  outbox_->Close();
+  if (!channel_->Close(2000)) {
+    // An operation is still running on our buffers: keep them (and the
+    // channel) alive rather than free memory the system may still write.
+    IoChannel* stillRunning = channel_.release();
+    (void)stillRunning;
+    KeepForever(std::move(readBuffer_));
+    KeepForever(std::move(writeBuffer_));
+  }
+  finished_.store(true, std::memory_order_release);
+}
+
+}  // namespace simhost

@@ -1,0 +1,109 @@
+// One pipe or socket client: its session, its outbox and the thread that runs
+// all of its I/O. The thread reads the request stream, cuts it, hands each
+// request to the session, and writes what the outbox holds, several messages
+// per write. A slow client delays only itself: other threads only append to
+// its outbox.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io_channel.h"
+#include "message_sink.h"
+#include "request_stream.h"
+#include "win_handles.h"
+
+namespace simhost {
+
+class ServerCore;
+class Session;
+
+// A client's messages waiting to be written. Deliver may be called from any
+// thread; it signals Event(). Past `maxPendingBytes` the outbox overflows: the
+// client does not read its messages and is dropped.
+class Outbox : public MessageSink {
+ public:
+  static constexpr size_t kDefaultMaxPendingBytes = 16 * 1024 * 1024;
+
+  explicit Outbox(size_t maxPendingBytes = kDefaultMaxPendingBytes);
+  void Deliver(Message message) override;
+
+  // Moves whole queued messages, at least one and as many as fit in
+  // `maxBytes`, into `batch`. False when nothing is queued.
+  bool TakeBatch(std::vector<uint8_t>* batch, size_t maxBytes);
+  // `n` bytes of a taken batch went out.
+  void Written(size_t n);
+  // Every delivered byte has gone out.
+  bool Drained() const { return unwrittenBytes_.load(std::memory_order_acquire) == 0; }
+  bool Overflowed();
+  // From now on deliveries are dropped.
+  void Close();
+  HANDLE Event() const { return event_.Get(); }
+
+ private:
+  UniqueHandle event_;  // auto-reset: something was queued
+  const size_t maxPendingBytes_;
+  std::mutex lock_;
+  std::deque<Message> queue_;  // guarded by lock_
+  size_t queuedBytes_ = 0;     // guarded by lock_
+  bool overflowed_ = false;    // guarded by lock_
+  bool closed_ = false;        // guarded by lock_
+  std::atomic<size_t> unwrittenBytes_{0};  // delivered and not yet written
+};
+
+class Connection {
+ public:
+  // `transport` is "pipe", "tcp6" or "tcp4"; past `maxPendingBytes` waiting
+  // to be written the client is dropped.
+  Connection(std::unique_ptr<IoChannel> channel, ServerCore& core, const char* transport, size_t maxPendingBytes);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Attaches the session and starts the thread.
+  void Start();
+  // Asks the thread to close the connection; Join waits for it.
+  void RequestClose();
+  void Join();
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  // The client's number (its host connection number); 0 before Start.
+  uint32_t Number() const;
+  // Every message delivered so far has been written (or the client is gone).
+  bool Drained() const { return finished_.load(std::memory_order_acquire) || outbox_->Drained(); }
+
+ private:
+  void Run();
+  // Feeds received bytes to the session; false when the stream is malformed.
+  bool HandleReceived(uint32_t n, std::string* reason);
+  bool StartNextWrite();
+
+  static constexpr uint32_t kReadSize = 65536;
+  static constexpr size_t kMaxWriteBatch = 65536;
+
+  std::unique_ptr<IoChannel> channel_;
+  ServerCore& core_;
+  const std::string transport_;
+  std::shared_ptr<Outbox> outbox_;
+  std::shared_ptr<Session> session_;
+  UniqueHandle stopEvent_;  // manual-reset
+  std::thread thread_;
+  std::atomic<bool> finished_{false};
+
+  // The connection thread's own state.
+  RequestStream stream_;
+  std::vector<uint8_t> readBuffer_;
+  std::vector<uint8_t> writeBuffer_;
+  size_t writeOffset_ = 0;
+  bool writing_ = false;
+};
+
+}  // namespace simhost

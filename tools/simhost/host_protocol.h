@@ -1,0 +1,118 @@
+// The server's side of the SimConnect wire: the values and layouts that the
+// stand-in simulator chooses itself, beside the shared layouts of
+// simconnect/protocol.h (request ids, sizes and offsets, received kinds and the
+// fields clients read). No OS calls.
+#pragma once
+
+#include <cstdint>
+
+#include "simconnect/protocol.h"
+
+namespace host_protocol {
+
+// ---- Stream limits ------------------------------------------------------------
+// A request's size field must lie in [kMinRequestSize, kMaxRequestSize]; any
+// other value makes the stream malformed and drops the client. The upper bound
+// leaves room for the largest client-data write (kMaxClientDataSize bytes after
+// the 36-byte fixed part) and keeps a hostile size field from making the server
+// buffer megabytes.
+constexpr uint32_t kMinRequestSize = protocol::kRequestHeaderSize;
+constexpr uint32_t kMaxRequestSize = 131072;
+
+// ---- Received messages --------------------------------------------------------
+// The version field (offset 4) of every received message: the simulator's
+// major version.
+constexpr uint32_t kReceivedVersion = 6;
+
+// Open reply (kind 2), exactly protocol::open_reply::kSize (308) bytes:
+//   12  text[256] the simulator's name
+//   268 u32 application version major, 272 minor, 276 build major, 280 build minor
+//   284 u32 SimConnect version major, 288 minor, 292 build major, 296 build minor
+//   300 u32 host connection number (never 0; protocol::open_reply)
+//   304 u32 reserved, 0
+namespace open_reply {
+constexpr uint32_t kSize = protocol::open_reply::kSize;
+constexpr uint32_t kApplicationName = 12;
+constexpr uint32_t kApplicationVersionMajor = 268;
+constexpr uint32_t kApplicationVersionMinor = 272;
+constexpr uint32_t kApplicationBuildMajor = 276;
+constexpr uint32_t kApplicationBuildMinor = 280;
+constexpr uint32_t kSimConnectVersionMajor = 284;
+constexpr uint32_t kSimConnectVersionMinor = 288;
+constexpr uint32_t kSimConnectBuildMajor = 292;
+constexpr uint32_t kSimConnectBuildMinor = 296;
+constexpr uint32_t kHostConnectionId = protocol::open_reply::kHostConnectionId;
+constexpr uint32_t kReserved = 304;
+constexpr char kApplicationNameText[] = "Prepar3D v6 (simhost)";
+constexpr uint32_t kVersionMajor = 6;
+constexpr uint32_t kVersionMinor = 0;
+static_assert(kReserved + 4 == kSize, "the open reply ends after its reserved field");
+}  // namespace open_reply
+
+// Quit (kind 3): the header alone.
+constexpr uint32_t kQuitSize = protocol::kReceivedHeaderSize;
+
+// Event (kind 4): group id at 12 is always kNoGroup (menu items belong to no
+// notification group); the chosen item's data value at 20.
+constexpr uint32_t kNoGroup = 0xFFFFFFFF;
+
+// Object data (kind 8) and client data (kind 16): header, the six fields of
+// protocol::data_msg, then the data from offset 40.
+constexpr uint32_t kDataMessageFixedSize = protocol::data_msg::kData;
+// Object id reported for the user aircraft (requested as object 0).
+constexpr uint32_t kUserObjectId = 1;
+
+// ---- Simulation variables -------------------------------------------------------
+// The one simulation variable served by data definitions: the user aircraft's
+// title, data type 10, a NUL-terminated text in a 260-byte field.
+constexpr char kTitleDatumName[] = "TITLE";
+constexpr uint32_t kDatumTypeString260 = 10;
+constexpr uint32_t kTitleFieldSize = 260;
+
+// Data-request periods.
+enum Period : uint32_t {
+  kPeriodNever = 0,
+  kPeriodOnce = 1,
+  kPeriodFrame = 3,   // object data: every simulation frame; client data: each time the area is set
+  kPeriodSecond = 4,
+};
+
+// ---- Limits on what one client may create ----------------------------------------
+constexpr uint32_t kMaxClientDataSize = 65536;  // bytes of one client-data area
+constexpr uint32_t kMaxDefinitions = 1024;      // data or client-data definitions per client
+constexpr uint32_t kMaxDatumsPerDefinition = 256;
+constexpr uint32_t kMaxDataRequests = 1024;     // object-data or client-data requests per client
+constexpr uint32_t kMaxClientDataNames = 1024;  // mapped names per client
+constexpr uint32_t kMaxAreas = 1024;            // client-data areas in the whole server
+constexpr uint32_t kMaxMenuItems = 256;         // menu entries and sub-items per client
+
+// ---- Exception codes (kind 1, offset 12) -------------------------------------------
+// Offset 20 carries the index of the offending argument, counted from 1 in the
+// order of the API function's arguments after the handle; 0 when the request
+// as a whole is at fault (its size, id, version or place in the conversation).
+enum ExceptionCode : uint32_t {
+  kExceptionNone = 0,
+  kExceptionError = 1,                // a fault without a closer code (the console's default)
+  kExceptionSizeMismatch = 2,         // size does not fit the request's layout
+  kExceptionUnrecognizedId = 3,       // unknown request id
+  kExceptionVersionMismatch = 4,      // header version is not 37
+  kExceptionNotOpen = 5,              // a request before Open
+  kExceptionAlreadyOpen = 6,          // a second Open
+  kExceptionBadOpen = 7,              // Open's fixed values are not the expected ones
+  kExceptionStringNotTerminated = 8,  // a 256-byte text field without NUL
+  kExceptionInvalidArgument = 9,      // an empty name, a zero size, an unsupported value
+  kExceptionUnknownDefinition = 10,   // definition id never defined by this client
+  kExceptionUnrecognizedDatum = 11,   // a datum name or type the simulator does not serve
+  kExceptionUnknownObject = 12,       // an object other than the user aircraft (0)
+  kExceptionInvalidPeriod = 13,       // a period other than 0, 1, 3, 4
+  kExceptionUnknownClientData = 14,   // client-data id not mapped, or the area not created
+  kExceptionClientDataSize = 15,      // wrong data size, or data outside the area
+  kExceptionDuplicateId = 16,         // an id already used for something else
+  kExceptionUnknownMenuItem = 17,     // menu parent or item not found
+  kExceptionLimitReached = 18,        // one of the limits above
+};
+
+// Short text of an exception code for the console; "unknown" for others.
+const char* ExceptionName(uint32_t code);
+
+}  // namespace host_protocol

@@ -1,0 +1,122 @@
+// The stand-in simulator as one object: the aircraft and its panel services,
+// the SimConnect server (pipe and TCP listeners, one thread per client), the
+// frame clock, the registry ports and the hosted add-on. Tests and the console
+// program both drive it through here.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "addon_host.h"
+#include "aircraft_host.h"
+#include "aircraft_description.h"
+#include "connection.h"
+#include "frame_clock.h"
+#include "host_log.h"
+#include "listener.h"
+#include "registry_ports.h"
+#include "server_core.h"
+#include "sim_clock.h"
+
+namespace simhost {
+
+// The pipe name (below \\.\pipe\) that clients use when configured for none.
+constexpr wchar_t kDefaultPipeName[] = L"Lockheed Martin Prepar3D v6\\SimConnect";
+
+struct SimHostOptions {
+  bool pipe = true;
+  std::wstring pipeName = kDefaultPipeName;  // below \\.\pipe\ .
+  bool tcp6 = true;
+  bool tcp4 = true;
+  uint16_t port6 = 0;  // 0: a port the system chooses
+  uint16_t port4 = 0;
+  bool writeRegistry = false;  // leave the TCP ports in the registry
+  uint32_t frameRate = kDefaultFrameRate;
+  // With a manual clock no frame thread runs: frames advance only through
+  // AdvanceFrames (tests, the console's "frames" command).
+  bool manualClock = false;
+  bool haveAircraft = false;  // without one, a small built-in aircraft is loaded
+  AircraftDescription aircraft;
+  std::wstring addonPath;  // empty: no add-on
+  HostLog::LineSink logSink;  // empty: standard output
+  // At shutdown, how long to wait for the quit message to be written, and then
+  // for clients to leave on their own, before the add-on is stopped.
+  DWORD quitGraceMs = 1000;
+  // A client with more than this many bytes waiting to be written does not
+  // read its messages and is dropped.
+  size_t maxPendingBytes = Outbox::kDefaultMaxPendingBytes;
+};
+
+class SimHost {
+ public:
+  SimHost();
+  ~SimHost();
+  SimHost(const SimHost&) = delete;
+  SimHost& operator=(const SimHost&) = delete;
+
+  // Brings everything up in order: aircraft, panel services, listeners, frame
+  // clock, registry ports, then the add-on (Load, Panels, DLLStart). False with
+  // `error` when any step fails; what was started is stopped again.
+  bool Start(const SimHostOptions& options, std::string* error);
+  // No more clients and no more frames; the quit message to every client and
+  // a grace period for them to leave; DLLStop and FreeLibrary; then the
+  // remaining connections are closed and the registry ports removed. Safe to
+  // call twice.
+  void Stop();
+  bool Running() const { return running_; }
+
+  ServerCore& Core() { return *core_; }
+  AircraftHost& Aircraft() { return *aircraft_; }
+  HostLog& Log() { return *log_; }
+  SimClock& Clock() { return *clock_; }
+  const uint64_t* PanelTable() const { return panelTable_; }
+  uint16_t Port6() const { return listener_.Port6(); }
+  uint16_t Port4() const { return listener_.Port4(); }
+  std::wstring PipePath() const { return pipePath_; }
+
+  // Runs `count` frames at once (any clock mode).
+  void AdvanceFrames(uint32_t count);
+  // Replaces the aircraft, as when the user loads another one.
+  void ChangeAircraft(const AircraftDescription& description);
+  // Connections whose thread is still running.
+  size_t ConnectionCount();
+  // Closes the connection of client `number`; false when there is none.
+  bool Disconnect(uint32_t number);
+
+ private:
+  void OnClient(std::unique_ptr<IoChannel> channel, const char* transport);
+  void ReapFinished();  // joins and drops finished connections; lock_ held
+  // Waits until `condition` holds or `timeoutMs` passes.
+  template <typename Condition>
+  bool WaitFor(Condition condition, DWORD timeoutMs);
+
+  bool running_ = false;
+  bool winsockStarted_ = false;
+  std::unique_ptr<HostLog> log_;
+  std::unique_ptr<SimClock> clock_;
+  std::unique_ptr<AircraftHost> aircraft_;
+  std::unique_ptr<ServerCore> core_;
+  const uint64_t* panelTable_ = nullptr;
+  Listener listener_;
+  FrameClock frameClock_;
+  RegistryPorts registry_;
+  AddonHost addon_;
+  std::wstring pipePath_;
+  DWORD quitGraceMs_ = 1000;
+  size_t maxPendingBytes_ = Outbox::kDefaultMaxPendingBytes;
+
+  std::mutex lock_;
+  std::vector<std::unique_ptr<Connection>> connections_;  // guarded by lock_
+  bool accepting_ = false;                                // guarded by lock_
+};
+
+// A small aircraft for running without an aircraft file.
+AircraftDescription BuiltInAircraft();
+
+}  // namespace simhost
