@@ -83,7 +83,6 @@ SimConnectTransport::~SimConnectTransport() {
   CloseEvent(writeOperation.overlapped.hEvent);
   std::free(writeOperation.writing);
   writeOperation.writing = nullptr;
-  // Normally already done by the last Release.
   framing::FreeReceiveBuffer(receiveBuffer);
   if (message != nullptr) {
     framing::FreeMessage(*message);
@@ -198,18 +197,8 @@ uint32_t SimConnectTransport::OnMessage(framing::ReceivedMessage&) { return 0; }
 
 void SimConnectTransport::Release() {
   if (refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  // No operation is outstanding and no owner is left.
-  sendQueue.Clear();
-  framing::FreeReceiveBuffer(receiveBuffer);
-  if (message != nullptr) {
-    framing::FreeMessage(*message);
-    delete message;
-    message = nullptr;
-  }
-  if (connectionLockReady) {
-    DeleteCriticalSection(&connectionLock);
-    connectionLockReady = false;
-  }
+  // No operation is outstanding and no owner is left: the destructor empties
+  // the send queue and frees the buffers, the holder and connectionLock.
   delete this;
 }
 
