@@ -68,8 +68,16 @@ void StopBridge() {
   // The outcome of the wait does not decide anything by itself. A worker that
   // has not created its events yet is waited for through its thread instead.
   bool ended = false;
+  const DWORD waitStart = GetTickCount();
   if (IsValid(end)) {
     ended = WaitForSingleObject(end, kStopWaitMs) == WAIT_OBJECT_0;
+    // End is set just before the worker returns: within what is left of the
+    // same bound, let it leave the module's code too, since the host may
+    // unload the module as soon as DLLStop returns.
+    const DWORD spent = GetTickCount() - waitStart;
+    if (ended && spent < kStopWaitMs && IsValid(workerHandles.workerThread)) {
+      WaitForSingleObject(workerHandles.workerThread, kStopWaitMs - spent);
+    }
   } else if (IsValid(workerHandles.workerThread)) {
     ended = WaitForSingleObject(workerHandles.workerThread, kStopWaitMs) == WAIT_OBJECT_0;
   }
