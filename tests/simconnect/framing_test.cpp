@@ -267,14 +267,21 @@ TEST(Framing, ReceiveBufferCeiling) {
   EXPECT_TRUE(fits.messages[0] == atCeiling);
   EXPECT_EQ(fits.buffer.capacity, framing::kReceiveBufferCeiling);
 
-  // One byte more would need a larger buffer: reported once the largest buffer
-  // is full, and nothing is handed over.
+  // One byte more would need a larger buffer: reported as soon as its size
+  // field is read, before the buffer grows or a holder is allocated.
   Bytes beyond = Message(1048577, 7);
   Cutter full(limit);
   EXPECT_EQ(full.Feed(beyond, beyond.size()), framing::kExtractBufferFull);
   EXPECT_TRUE(full.messages.empty());
-  EXPECT_EQ(full.buffer.capacity, framing::kReceiveBufferCeiling);
-  EXPECT_EQ(full.buffer.writePos, framing::kReceiveBufferCeiling);
+  EXPECT_EQ(full.buffer.capacity, framing::kReceiveBufferStep);
+  EXPECT_EQ(full.holder.capacity, 0u);
+
+  // With the limit raised as far as the configuration can raise it, a size
+  // field of 3 GiB allocates nothing.
+  Cutter huge(0xFFFFFFFFu);
+  Bytes claim = {0x00, 0x00, 0x00, 0xC0};
+  EXPECT_EQ(huge.Feed(claim, claim.size()), framing::kExtractBufferFull);
+  EXPECT_EQ(huge.holder.data, nullptr);
 }
 
 #ifdef _WIN32

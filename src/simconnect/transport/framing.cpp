@@ -72,6 +72,10 @@ ExtractResult ExtractMessage(ReceiveBuffer& buffer, ReceivedMessage& message, ui
         continue;
       }
       if (size < 4) return kExtractMalformed;
+      // A message longer than the largest receive buffer can never be
+      // completed: end here, before its holder would be allocated (a limit
+      // raised by the configuration could otherwise allocate gigabytes).
+      if (size > kReceiveBufferCeiling) return kExtractBufferFull;
       // The holder always ends up with a buffer of exactly the message's length,
       // so a receiver that takes the buffer can take the length from capacity.
       // A buffer of the same length left in the holder is reused.
