@@ -54,6 +54,12 @@ SimConnectClient::SimConnectClient(TransportKind kind) : SimConnectTransport(kin
 SimConnectClient::~SimConnectClient() {
   g_liveConnections.fetch_sub(1, std::memory_order_acq_rel);
   pendingHostBlocks.clear();
+  // A block the host delivered after ShutdownConnection drained the queue (its
+  // deliver callback had found the connection just before it was unlinked)
+  // still goes back to the host; the queue's own clearing would free it.
+  MessageRecord* late = nullptr;
+  while (receiveQueue.Pop(late)) ReturnHostBlock(late);
+  if (late != nullptr) late->Release();
   if (currentMessage != nullptr) {
     ReturnHostBlock(currentMessage);
     currentMessage->Release();

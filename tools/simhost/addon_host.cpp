@@ -57,12 +57,13 @@ void AddonHost::Start() {
   log_->Printf("add-on %s started (DLLStart returned 0x%" PRIx64 ")", name_.c_str(), static_cast<uint64_t>(result));
 }
 
-void AddonHost::Stop() {
+void AddonHost::Stop(const std::function<void()>& beforeUnload) {
   if (module_ == nullptr) return;
   if (started_) {
     dllStop_();
     log_->Printf("add-on %s stopped", name_.c_str());
   }
+  if (beforeUnload) beforeUnload();
   FreeLibrary(module_);
   module_ = nullptr;
   started_ = false;

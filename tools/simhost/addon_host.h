@@ -1,13 +1,15 @@
 // Hosting one add-on module as the simulator does: LoadLibraryW, the address
 // of the panel-service table written into the module's `Panels` export,
 // DLLStart once the server runs; at shutdown (after the server has sent its
-// quit message) DLLStop, then FreeLibrary. All calls come from the thread that
-// runs the host.
+// quit message) DLLStop, then FreeLibrary. All calls come from one thread:
+// the main window's UI thread when simhost has its window, else the thread
+// that runs the host.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace simhost {
@@ -25,8 +27,9 @@ class AddonHost {
   bool Load(const std::wstring& path, const uint64_t* panelTable, HostLog& log, std::string* error);
   // Calls DLLStart. Once.
   void Start();
-  // Calls DLLStop, then FreeLibrary. Safe when nothing was loaded.
-  void Stop();
+  // Calls DLLStop, then `beforeUnload` (when given and a module is loaded),
+  // then FreeLibrary. Safe when nothing was loaded.
+  void Stop(const std::function<void()>& beforeUnload = nullptr);
 
   bool Loaded() const { return module_ != nullptr; }
 

@@ -63,6 +63,7 @@ const char* CommandHelp() {
   return "commands:\n"
          "  help                             this list\n"
          "  clients                          the connected clients\n"
+         "  channel                          what has crossed the in-process channel\n"
          "  menu                             every client's menu\n"
          "  choose [N:]<item>[/<sub-item>]   choose a menu entry: its event goes to the client that added it\n"
          "  aircraft <file>|gen:N|gen-mjc:N  load another aircraft (new title, new variables and ids)\n"
@@ -133,8 +134,27 @@ CommandRunner::Result CommandRunner::RunLocked(const std::string& text, std::str
   if (c == "clients") {
     auto sessions = host_.Core().Sessions();
     if (sessions.empty()) log.Line("no clients");
-    for (const auto& s : sessions) log.Printf("%s (%s)%s", s->Label().c_str(), s->Transport().c_str(),
-                                              s->Opened() ? "" : " not opened yet");
+    for (const auto& s : sessions) {
+      log.Printf("%s (%s%s)%s", s->Label().c_str(), s->Transport().c_str(),
+                 host_.OnChannel(s->Number()) ? ", in-process channel" : "", s->Opened() ? "" : " not opened yet");
+    }
+    return kDone;
+  }
+  if (c == "channel") {
+    ChannelHost* channels = host_.Channels();
+    if (channels == nullptr) {
+      log.Line("no main window: no in-process channel");
+      return kDone;
+    }
+    ChannelStats st = channels->Stats();
+    log.Printf("in-process channel: %u clients attached, %u refused; %u pumps, %llu pump calls",
+               static_cast<unsigned>(st.attached), static_cast<unsigned>(st.refused),
+               static_cast<unsigned>(channels->PumpCount()), static_cast<unsigned long long>(st.pumpCalls));
+    log.Printf("requests: %llu submitted, %llu discarded, %llu dropped; messages: %llu delivered, %llu released, "
+               "%llu over the pipe",
+               static_cast<unsigned long long>(st.submitted), static_cast<unsigned long long>(st.discarded),
+               static_cast<unsigned long long>(st.submitDropped), static_cast<unsigned long long>(st.delivered),
+               static_cast<unsigned long long>(st.released), static_cast<unsigned long long>(st.deliveredToPipe));
     return kDone;
   }
   if (c == "menu") {

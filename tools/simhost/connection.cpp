@@ -66,6 +66,7 @@ Connection::Connection(std::unique_ptr<IoChannel> channel, ServerCore& core, con
       core_(core),
       transport_(transport),
       outbox_(std::make_shared<Outbox>(maxPendingBytes)),
+      route_(std::make_shared<MessageRoute>(outbox_, [outbox = outbox_] { return outbox->Drained(); })),
       stopEvent_(MakeEvent(true)),
       readBuffer_(kReadSize) {}
 
@@ -75,7 +76,7 @@ Connection::~Connection() {
 }
 
 void Connection::Start() {
-  session_ = core_.Attach(outbox_, transport_);
+  session_ = core_.Attach(route_, transport_);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -151,6 +152,7 @@ void Connection::Run() {
     if (!StartNextWrite()) break;
   }
   core_.Detach(session_, reason);
+  route_->Close();
   outbox_->Close();
   if (!channel_->Close(2000)) {
     // An operation is still running on our buffers: keep them (and the

@@ -2,7 +2,8 @@
 // all of its I/O. The thread reads the request stream, cuts it, hands each
 // request to the session, and writes what the outbox holds, several messages
 // per write. A slow client delays only itself: other threads only append to
-// its outbox.
+// its outbox. The session delivers through a route, which the in-process
+// channel may divert from the outbox (channel_host.h).
 #pragma once
 
 #include <winsock2.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "io_channel.h"
+#include "message_route.h"
 #include "message_sink.h"
 #include "request_stream.h"
 #include "win_handles.h"
@@ -79,6 +81,9 @@ class Connection {
   uint32_t Number() const;
   // Every message delivered so far has been written (or the client is gone).
   bool Drained() const { return finished_.load(std::memory_order_acquire) || outbox_->Drained(); }
+  // The session (null before Start) and the route its messages take.
+  std::shared_ptr<Session> SessionRef() const { return session_; }
+  const std::shared_ptr<MessageRoute>& Route() const { return route_; }
 
  private:
   void Run();
@@ -93,6 +98,7 @@ class Connection {
   ServerCore& core_;
   const std::string transport_;
   std::shared_ptr<Outbox> outbox_;
+  std::shared_ptr<MessageRoute> route_;  // the session's sink: outbox_ unless diverted
   std::shared_ptr<Session> session_;
   UniqueHandle stopEvent_;  // manual-reset
   std::thread thread_;

@@ -6,7 +6,8 @@
 
 namespace simhost {
 
-void FrameClock::Start(ServerCore& core) {
+void FrameClock::Start(ServerCore& core, std::function<void()> afterFrame) {
+  afterFrame_ = std::move(afterFrame);
   stopEvent_ = MakeEvent(true);
   thread_ = std::thread([this, &core] { Run(core); });
 }
@@ -35,6 +36,7 @@ void FrameClock::Run(ServerCore& core) {
     DWORD waitMs = ahead > 0 ? static_cast<DWORD>(ahead * 1000.0 / frequency.QuadPart) : 0;
     if (WaitForSingleObject(stopEvent_.Get(), waitMs) == WAIT_OBJECT_0) return;
     core.AdvanceFrame();
+    if (afterFrame_) afterFrame_();
   }
 }
 

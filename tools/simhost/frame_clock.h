@@ -4,6 +4,7 @@
 // machine), it drops the missed frames instead of running them in a burst.
 #pragma once
 
+#include <functional>
 #include <thread>
 
 #include "win_handles.h"
@@ -15,12 +16,14 @@ class ServerCore;
 class FrameClock {
  public:
   ~FrameClock() { Stop(); }
-  void Start(ServerCore& core);
+  // `afterFrame` (optional) runs on the frame thread after each frame.
+  void Start(ServerCore& core, std::function<void()> afterFrame = nullptr);
   void Stop();
 
  private:
   void Run(ServerCore& core);
 
+  std::function<void()> afterFrame_;
   UniqueHandle stopEvent_;
   std::thread thread_;
 };

@@ -39,6 +39,7 @@ const char kUsage[] =
     "  --no-registry       do not write the TCP ports to the registry\n"
     "  --aircraft A        aircraft file, or gen:N / gen-mjc:N for N generated variables\n"
     "  --addon DLL         host this add-on: Panels, DLLStart; at the end DLLStop, FreeLibrary\n"
+    "  --no-window         no main window \"FS98MAIN\" beside the add-on: it talks over its pipe only\n"
     "  --script FILE       run the commands of FILE, then stop\n"
     "  --no-stdin          read no commands from standard input\n"
     "  --frame-rate HZ     simulation frames per second (default 30)\n"
@@ -80,6 +81,7 @@ struct ProgramOptions {
 // False (with `error`) on a bad command line; `help` set for --help.
 bool ParseArguments(int argc, char** argv, ProgramOptions* options, bool* help, std::string* error) {
   options->host.writeRegistry = true;
+  bool noWindow = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -126,6 +128,8 @@ bool ParseArguments(int argc, char** argv, ProgramOptions* options, bool* help, 
     } else if (arg == "--addon") {
       if (!value(&text)) return false;
       options->host.addonPath = Wide(text);
+    } else if (arg == "--no-window") {
+      noWindow = true;
     } else if (arg == "--script") {
       if (!value(&options->scriptPath)) return false;
     } else if (arg == "--no-stdin") {
@@ -154,6 +158,9 @@ bool ParseArguments(int argc, char** argv, ProgramOptions* options, bool* help, 
       return false;
     }
   }
+  // The window offers the in-process channel to clients of this process: the
+  // hosted add-on is the one that can use it.
+  options->host.window = !options->host.addonPath.empty() && !noWindow;
   if (!options->host.pipe && !options->host.tcp6 && !options->host.tcp4) {
     *error = "no pipe and no TCP listener: no client could connect";
     return false;

@@ -81,6 +81,22 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
     accepting_ = true;
   }
   running_ = true;  // from here on, Stop undoes what was started
+  if (options.window) {
+    // The window comes before the listeners: a client of this process that
+    // connects finds it at once.
+    channels_.reset(new ChannelHost(*log_, [this](uint32_t number, ChannelCandidate* candidate) {
+      return FindCandidate(number, candidate);
+    }));
+    if (!channels_->Activate()) {
+      *error = "another simhost of this process has the main window";
+      Stop();
+      return false;
+    }
+    if (!window_.Start(*channels_, error)) {
+      Stop();
+      return false;
+    }
+  }
   if (!listener_.Start(listen, [this](std::unique_ptr<IoChannel> channel, const char* transport) {
         OnClient(std::move(channel), transport);
       }, error)) {
@@ -91,11 +107,12 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
   if (!pipePath_.empty()) log_->Printf("listening on the pipe %s", Narrow(pipePath_).c_str());
   if (options.tcp6) log_->Printf("listening on ::1 port %u", Port6());
   if (options.tcp4) log_->Printf("listening on 127.0.0.1 port %u", Port4());
+  if (window_.Running()) log_->Printf("main window \"FS98MAIN\" offers the in-process channel");
 
   if (options.manualClock) {
     log_->Printf("frames advance by hand (%u frames a simulated second)", clock_->FrameRate());
   } else {
-    frameClock_.Start(*core_);
+    frameClock_.Start(*core_, [this] { AfterFrame(); });
     log_->Printf("frame clock at %u Hz", clock_->FrameRate());
   }
   if (options.writeRegistry) {
@@ -106,11 +123,17 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
     }
   }
   if (!options.addonPath.empty()) {
-    if (!addon_.Load(options.addonPath, panelTable_, *log_, error)) {
+    // With the window the add-on lives on its UI thread, as in the simulator;
+    // without it, on this thread.
+    bool loaded = false;
+    window_.Run([&] {
+      loaded = addon_.Load(options.addonPath, panelTable_, *log_, error);
+      if (loaded) addon_.Start();
+    });
+    if (!loaded) {
       Stop();
       return false;
     }
-    addon_.Start();
   }
   return true;
 }
@@ -139,7 +162,15 @@ void SimHost::Stop() {
   WaitFor(allDrained, quitGraceMs_);
   WaitFor([this] { return ConnectionCount() == 0; }, quitGraceMs_);
 
-  addon_.Stop();
+  // The add-on stops on the thread that started it. Before its module goes,
+  // no channel may deliver into it and no pump may call it.
+  auto endChannels = [this] {
+    if (channels_) channels_->EndAll();
+  };
+  window_.Run([this, &endChannels] { addon_.Stop(endChannels); });
+  endChannels();
+  window_.Stop();
+  if (channels_) channels_->Deactivate();
 
   std::vector<std::unique_ptr<Connection>> remaining;
   {
@@ -178,7 +209,27 @@ void SimHost::ReapFinished() {
 }
 
 void SimHost::AdvanceFrames(uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) core_->AdvanceFrame();
+  for (uint32_t i = 0; i < count; ++i) {
+    core_->AdvanceFrame();
+    AfterFrame();
+  }
+}
+
+void SimHost::AfterFrame() {
+  // The pumps run once per frame on the window's thread.
+  window_.OnFrame();
+}
+
+bool SimHost::FindCandidate(uint32_t number, ChannelCandidate* candidate) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const auto& connection : connections_) {
+    if (connection->Number() == number && !connection->Finished()) {
+      candidate->session = connection->SessionRef();
+      candidate->route = connection->Route();
+      return true;
+    }
+  }
+  return false;
 }
 
 void SimHost::ChangeAircraft(const AircraftDescription& description) {

@@ -1,7 +1,8 @@
 // The stand-in simulator as one object: the aircraft and its panel services,
 // the SimConnect server (pipe and TCP listeners, one thread per client), the
-// frame clock, the registry ports and the hosted add-on. Tests and the console
-// program both drive it through here.
+// frame clock, the registry ports, the hosted add-on and, optionally, the main
+// window "FS98MAIN" that offers clients in this process the in-process
+// channel. Tests and the console program both drive it through here.
 #pragma once
 
 #include <winsock2.h>
@@ -16,10 +17,12 @@
 #include "addon_host.h"
 #include "aircraft_host.h"
 #include "aircraft_description.h"
+#include "channel_host.h"
 #include "connection.h"
 #include "frame_clock.h"
 #include "host_log.h"
 #include "listener.h"
+#include "main_window.h"
 #include "registry_ports.h"
 #include "server_core.h"
 #include "sim_clock.h"
@@ -44,6 +47,10 @@ struct SimHostOptions {
   bool haveAircraft = false;  // without one, a small built-in aircraft is loaded
   AircraftDescription aircraft;
   std::wstring addonPath;  // empty: no add-on
+  // The main window "FS98MAIN" on a UI thread of its own, which then hosts the
+  // add-on and offers clients in this process the in-process channel. One
+  // host with a window per process.
+  bool window = false;
   HostLog::LineSink logSink;  // empty: standard output
   // At shutdown, how long to wait for the quit message to be written, and then
   // for clients to leave on their own, before the add-on is stopped.
@@ -89,9 +96,19 @@ class SimHost {
   // Closes the connection of client `number`; false when there is none.
   bool Disconnect(uint32_t number);
 
+  // The in-process channel; null without the window.
+  ChannelHost* Channels() { return channels_.get(); }
+  // Whether client `number` takes the in-process channel.
+  bool OnChannel(uint32_t number) { return channels_ != nullptr && channels_->OnChannel(number); }
+  // The main window's UI thread; 0 without the window.
+  DWORD WindowThreadId() const { return window_.ThreadId(); }
+
  private:
   void OnClient(std::unique_ptr<IoChannel> channel, const char* transport);
   void ReapFinished();  // joins and drops finished connections; lock_ held
+  // The open client with host number `number`, for the channel.
+  bool FindCandidate(uint32_t number, ChannelCandidate* candidate);
+  void AfterFrame();
   // Waits until `condition` holds or `timeoutMs` passes.
   template <typename Condition>
   bool WaitFor(Condition condition, DWORD timeoutMs);
@@ -107,6 +124,8 @@ class SimHost {
   FrameClock frameClock_;
   RegistryPorts registry_;
   AddonHost addon_;
+  std::unique_ptr<ChannelHost> channels_;  // with the window
+  MainWindow window_;                      // stopped before channels_ goes
   std::wstring pipePath_;
   DWORD quitGraceMs_ = 1000;
   size_t maxPendingBytes_ = Outbox::kDefaultMaxPendingBytes;

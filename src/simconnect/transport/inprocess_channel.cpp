@@ -12,34 +12,14 @@
 #include "simconnect/SimConnect.h"
 #include "simconnect/client.h"
 #include "simconnect/protocol.h"
+#include "simconnect/transport/inprocess_records.h"
 #include "simconnect/wire.h"
 
 namespace {
 
-constexpr WPARAM kChannelCommand = 0x2002A;
-
-enum ChannelCommand : uint32_t {
-  kCommandOffer = 1,
-  kCommandTable = 2,
-  kCommandPump = 4,
-  kCommandUnregister = 5,
-};
-
-// Record layouts (little-endian).
-constexpr uint32_t kSmallRecordSize = 24;   // commands 4 and 5: size, command, reserved, address at 16
-constexpr uint32_t kOfferRecordSize = 32;   // command 1
-constexpr uint32_t kTableRecordSize = 48;   // command 2
-constexpr uint32_t kRecordSizeField = 0;
-constexpr uint32_t kRecordCommand = 4;
-constexpr uint32_t kRecordHostConnectionId = 8;
-constexpr uint32_t kRecordConnectionId = 12;
-constexpr uint32_t kRecordAddress = 16;     // commands 4 and 5
-constexpr uint32_t kOfferAttach = 16;
-constexpr uint32_t kOfferDeliver = 24;
-constexpr uint32_t kTableAllocate = 16;
-constexpr uint32_t kTableDiscard = 24;
-constexpr uint32_t kTableSubmit = 32;
-constexpr uint32_t kTableRelease = 40;
+namespace offer = inprocess::offer;
+namespace small_record = inprocess::small_record;
+namespace table = inprocess::table;
 
 uint64_t AddressOf(const void* function) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(function)); }
 
@@ -51,7 +31,8 @@ Function FunctionAt(const uint8_t* record, uint32_t offset) {
 void SendRecord(HWND window, uint8_t* record) {
   // The simulator handles the record on its window's thread before this
   // returns; its result is not used.
-  SendMessageW(window, WM_COMMAND, kChannelCommand, reinterpret_cast<LPARAM>(record));
+  SendMessageW(window, inprocess::kWindowMessage, static_cast<WPARAM>(inprocess::kCommandWParam),
+               reinterpret_cast<LPARAM>(record));
 }
 
 // Finds the connection with this ConnectionId and host number, with a
@@ -71,22 +52,26 @@ SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionI
 // Called by the simulator with its 48-byte function table (command 2).
 // Returns 1 when the table was taken, 0 otherwise.
 int AttachCallback(const uint8_t* record) {
-  if (record == nullptr || wire::LoadU32(record + kRecordSizeField) != kTableRecordSize ||
-      wire::LoadU32(record + kRecordCommand) != kCommandTable) {
+  if (record == nullptr || wire::LoadU32(record + inprocess::kSizeField) != table::kSize ||
+      wire::LoadU32(record + inprocess::kCommandField) != inprocess::kCommandTable) {
     return 0;
   }
   SimConnectClient* client =
-      FindConnection(wire::LoadU32(record + kRecordHostConnectionId), wire::LoadU32(record + kRecordConnectionId));
+      FindConnection(wire::LoadU32(record + table::kHostConnectionId), wire::LoadU32(record + table::kConnectionId));
   if (client == nullptr) return 0;
   int taken = 0;
-  if (!client->channelActive.load(std::memory_order_acquire)) {
-    SendLockGuard lock;  // the request path reads the table under sendLock
-    client->hostAllocate = FunctionAt<HostAllocateFn>(record, kTableAllocate);
-    client->hostDiscard = FunctionAt<HostDiscardFn>(record, kTableDiscard);
-    client->hostSubmit = FunctionAt<HostSubmitFn>(record, kTableSubmit);
-    client->hostRelease = FunctionAt<HostReleaseFn>(record, kTableRelease);
-    client->channelActive.store(true, std::memory_order_release);
-    taken = 1;
+  {
+    // The request path reads the table under sendLock; checking under it too
+    // lets only one of two tables offered at once be taken.
+    SendLockGuard lock;
+    if (!client->channelActive.load(std::memory_order_acquire)) {
+      client->hostAllocate = FunctionAt<HostAllocateFn>(record, table::kAllocate);
+      client->hostDiscard = FunctionAt<HostDiscardFn>(record, table::kDiscard);
+      client->hostSubmit = FunctionAt<HostSubmitFn>(record, table::kSubmit);
+      client->hostRelease = FunctionAt<HostReleaseFn>(record, table::kRelease);
+      client->channelActive.store(true, std::memory_order_release);
+      taken = 1;
+    }
   }
   client->Release();
   return taken;
@@ -108,23 +93,23 @@ void DeliverCallback(uint32_t hostConnectionId, uint32_t connectionId, uint32_t 
 }  // namespace
 
 void InProcessCheck(SimConnectClient* client) {
-  HWND window = FindWindowW(L"FS98MAIN", nullptr);
+  HWND window = FindWindowW(inprocess::kWindowClass, nullptr);
   if (window == nullptr || client->channelState != 0) return;
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
   if (processId != GetCurrentProcessId()) return;
 
   std::memset(client->unregisterRecord, 0, sizeof client->unregisterRecord);
-  wire::StoreU32(client->unregisterRecord + kRecordSizeField, kSmallRecordSize);
-  wire::StoreU32(client->unregisterRecord + kRecordCommand, kCommandUnregister);
+  wire::StoreU32(client->unregisterRecord + inprocess::kSizeField, small_record::kSize);
+  wire::StoreU32(client->unregisterRecord + inprocess::kCommandField, inprocess::kCommandUnregister);
   SendRecord(window, client->unregisterRecord);
-  client->hostUnregister = FunctionAt<HostUnregisterFn>(client->unregisterRecord, kRecordAddress);
+  client->hostUnregister = FunctionAt<HostUnregisterFn>(client->unregisterRecord, small_record::kAddress);
 
   if (LiveConnections() == 1) {
     std::memset(client->pumpRecord, 0, sizeof client->pumpRecord);
-    wire::StoreU32(client->pumpRecord + kRecordSizeField, kSmallRecordSize);
-    wire::StoreU32(client->pumpRecord + kRecordCommand, kCommandPump);
-    wire::StoreU64(client->pumpRecord + kRecordAddress, AddressOf(reinterpret_cast<const void*>(&SimConnect_CallDispatch)));
+    wire::StoreU32(client->pumpRecord + inprocess::kSizeField, small_record::kSize);
+    wire::StoreU32(client->pumpRecord + inprocess::kCommandField, inprocess::kCommandPump);
+    wire::StoreU64(client->pumpRecord + small_record::kAddress, AddressOf(reinterpret_cast<const void*>(&SimConnect_CallDispatch)));
     SendRecord(window, client->pumpRecord);
   }
   client->channelState = 1;
@@ -140,12 +125,12 @@ void InProcessOpenReply(SimConnectClient* client, const uint8_t* message, uint32
   client->channelState = 2;
 
   std::memset(client->offerRecord, 0, sizeof client->offerRecord);
-  wire::StoreU32(client->offerRecord + kRecordSizeField, kOfferRecordSize);
-  wire::StoreU32(client->offerRecord + kRecordCommand, kCommandOffer);
-  wire::StoreU32(client->offerRecord + kRecordHostConnectionId, hostConnectionId);
-  wire::StoreU32(client->offerRecord + kRecordConnectionId, client->CurrentConnectionId());
-  wire::StoreU64(client->offerRecord + kOfferAttach, AddressOf(reinterpret_cast<const void*>(&AttachCallback)));
-  wire::StoreU64(client->offerRecord + kOfferDeliver, AddressOf(reinterpret_cast<const void*>(&DeliverCallback)));
+  wire::StoreU32(client->offerRecord + inprocess::kSizeField, offer::kSize);
+  wire::StoreU32(client->offerRecord + inprocess::kCommandField, inprocess::kCommandOffer);
+  wire::StoreU32(client->offerRecord + offer::kHostConnectionId, hostConnectionId);
+  wire::StoreU32(client->offerRecord + offer::kConnectionId, client->CurrentConnectionId());
+  wire::StoreU64(client->offerRecord + offer::kAttach, AddressOf(reinterpret_cast<const void*>(&AttachCallback)));
+  wire::StoreU64(client->offerRecord + offer::kDeliver, AddressOf(reinterpret_cast<const void*>(&DeliverCallback)));
   SendRecord(client->simulatorWindow, client->offerRecord);
 }
 

@@ -1,0 +1,337 @@
+// The records of the main window, the pumps, the channels and the functions
+// lent to in-process clients.
+#include "channel_host.h"
+
+#include <cstring>
+#include <shared_mutex>
+
+#include "block_pool.h"
+#include "host_log.h"
+#include "session.h"
+#include "simconnect/protocol.h"
+#include "simconnect/wire.h"
+
+namespace simhost {
+
+namespace {
+
+namespace offer = inprocess::offer;
+namespace small_record = inprocess::small_record;
+namespace table = inprocess::table;
+
+// How long an accepted offer waits for the pipe to write what it already
+// holds before the client's messages take the channel.
+constexpr uint32_t kDrainTimeoutMs = 1000;
+
+// The host the lent functions serve. Held shared by every lent function that
+// needs the host for the whole call (a submitted request is handled under
+// it), exclusively to change it. Neither release nor discard takes it: they
+// may run inside a delivery that a submit started on the same thread.
+std::shared_mutex& ActiveLock() {
+  static std::shared_mutex* lock = new std::shared_mutex;
+  return *lock;
+}
+ChannelHost* g_active = nullptr;  // guarded by ActiveLock()
+
+template <typename Function>
+Function FunctionAt(const uint8_t* record, uint32_t offset) {
+  return reinterpret_cast<Function>(static_cast<uintptr_t>(wire::LoadU64(record + offset)));
+}
+
+template <typename Function>
+uint64_t AddressOf(Function function) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(function));
+}
+
+// A channel client's messages, copied into pool blocks and handed to its
+// deliver callback. Runs under the client's route lock, on the thread that
+// produced the message. When the pool has no block, the message takes the
+// pipe instead of being lost.
+class ChannelSink : public MessageSink {
+ public:
+  ChannelSink(uint32_t number, uint32_t connectionId, inprocess::DeliverFn deliver,
+              std::shared_ptr<MessageSink> pipe)
+      : number_(number), connectionId_(connectionId), deliver_(deliver), pipe_(std::move(pipe)) {}
+
+  void Deliver(Message message) override {
+    const uint32_t size = static_cast<uint32_t>(message.size());
+    uint8_t* block = BlockPool::Instance().Lend(size, BlockPool::Use::kMessage);
+    if (block == nullptr) {
+      ++ChannelTotals().deliveredToPipe;
+      pipe_->Deliver(std::move(message));
+      return;
+    }
+    std::memcpy(block, message.data(), size);
+    ++ChannelTotals().delivered;
+    deliver_(number_, connectionId_, size, block);
+  }
+
+ private:
+  const uint32_t number_;
+  const uint32_t connectionId_;
+  const inprocess::DeliverFn deliver_;
+  const std::shared_ptr<MessageSink> pipe_;
+};
+
+}  // namespace
+
+struct ChannelHost::Channel {
+  uint32_t number = 0;
+  uint32_t connectionId = 0;
+  std::shared_ptr<Session> session;
+  std::shared_ptr<MessageRoute> route;
+  std::shared_ptr<ChannelSink> sink;
+  bool ended = false;  // guarded by ChannelHost::lock_
+};
+
+ChannelHost::ChannelHost(HostLog& log, FindCandidate find)
+    : log_(log), find_(std::move(find)), baseline_(ChannelSnapshot()) {}
+
+ChannelHost::~ChannelHost() { Deactivate(); }
+
+bool ChannelHost::Activate() {
+  std::unique_lock<std::shared_mutex> guard(ActiveLock());
+  if (g_active != nullptr && g_active != this) return false;
+  g_active = this;
+  return true;
+}
+
+void ChannelHost::Deactivate() {
+  std::unique_lock<std::shared_mutex> guard(ActiveLock());
+  if (g_active == this) g_active = nullptr;
+}
+
+void ChannelHost::OnRecord(uint8_t* record) {
+  if (record == nullptr) return;
+  const uint32_t size = wire::LoadU32(record + inprocess::kSizeField);
+  const uint32_t command = wire::LoadU32(record + inprocess::kCommandField);
+  if (command == inprocess::kCommandUnregister && size == small_record::kSize) {
+    OnUnregisterRequest(record);
+  } else if (command == inprocess::kCommandPump && size == small_record::kSize) {
+    OnPump(record);
+  } else if (command == inprocess::kCommandOffer && size == offer::kSize) {
+    OnOffer(record);
+  } else {
+    ++ChannelTotals().ignoredRecords;
+  }
+}
+
+void ChannelHost::OnUnregisterRequest(uint8_t* record) {
+  // The client reads the address as soon as its SendMessageW returns.
+  wire::StoreU64(record + small_record::kAddress, AddressOf(&ChannelHost::Unregister));
+  ++ChannelTotals().unregisterRequests;
+}
+
+void ChannelHost::OnPump(const uint8_t* record) {
+  auto pump = FunctionAt<inprocess::PumpFn>(record, small_record::kAddress);
+  if (pump == nullptr) {
+    ++ChannelTotals().ignoredRecords;
+    return;
+  }
+  size_t count = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (inprocess::PumpFn registered : pumps_) {
+      if (registered == pump) return;  // one client library registers once
+    }
+    pumps_.push_back(pump);
+    count = pumps_.size();
+  }
+  ++ChannelTotals().pumpsRegistered;
+  log_.Printf("in-process pump registered (%u in all)", static_cast<unsigned>(count));
+}
+
+void ChannelHost::OnOffer(const uint8_t* record) {
+  ++ChannelTotals().offers;
+  auto channel = std::make_shared<Channel>();
+  channel->number = wire::LoadU32(record + offer::kHostConnectionId);
+  channel->connectionId = wire::LoadU32(record + offer::kConnectionId);
+  auto attach = FunctionAt<inprocess::AttachFn>(record, offer::kAttach);
+  auto deliver = FunctionAt<inprocess::DeliverFn>(record, offer::kDeliver);
+
+  const char* refusal = nullptr;
+  ChannelCandidate candidate;
+  if (attach == nullptr || deliver == nullptr) {
+    refusal = "an offer without callbacks";
+  } else if (!find_(channel->number, &candidate) || !candidate.session || !candidate.route ||
+             !candidate.session->Opened()) {
+    refusal = "no open client has that number";
+  }
+  if (refusal == nullptr) {
+    channel->session = candidate.session;
+    channel->route = candidate.route;
+    channel->sink = std::make_shared<ChannelSink>(channel->number, channel->connectionId, deliver,
+                                                  candidate.route->Pipe());
+    std::lock_guard<std::mutex> guard(lock_);
+    // Registered before the table goes out: the client may allocate as soon
+    // as it has taken the table, before attach returns.
+    if (!channels_.emplace(channel->number, channel).second) refusal = "it is on the channel already";
+  }
+  if (refusal != nullptr) {
+    ++ChannelTotals().refused;
+    log_.Printf("in-process offer for client %u refused: %s", channel->number, refusal);
+    return;
+  }
+
+  uint8_t functions[table::kSize] = {};
+  wire::StoreU32(functions + inprocess::kSizeField, table::kSize);
+  wire::StoreU32(functions + inprocess::kCommandField, inprocess::kCommandTable);
+  wire::StoreU32(functions + table::kHostConnectionId, channel->number);
+  wire::StoreU32(functions + table::kConnectionId, channel->connectionId);
+  wire::StoreU64(functions + table::kAllocate, AddressOf(&ChannelHost::Allocate));
+  wire::StoreU64(functions + table::kDiscard, AddressOf(&ChannelHost::Discard));
+  wire::StoreU64(functions + table::kSubmit, AddressOf(&ChannelHost::Submit));
+  wire::StoreU64(functions + table::kRelease, AddressOf(&ChannelHost::Release));
+  if (attach(functions) != 1) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      channels_.erase(channel->number);
+    }
+    ++ChannelTotals().refused;
+    log_.Printf("%s refused the in-process channel", channel->session->Label().c_str());
+    return;
+  }
+  ++ChannelTotals().attached;
+  channel->route->Divert(channel->sink, kDrainTimeoutMs);
+  log_.Printf("%s on the in-process channel", channel->session->Label().c_str());
+}
+
+std::shared_ptr<ChannelHost::Channel> ChannelHost::Find(uint32_t number, uint32_t connectionId, bool open) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto found = channels_.find(number);
+  if (found == channels_.end() || found->second->connectionId != connectionId) return nullptr;
+  if (open && found->second->ended) return nullptr;
+  return found->second;
+}
+
+void ChannelHost::PumpAll() {
+  std::vector<inprocess::PumpFn> pumps;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    pumps = pumps_;
+  }
+  for (inprocess::PumpFn pump : pumps) {
+    pump(nullptr, reinterpret_cast<inprocess::DispatchFn>(inprocess::kPumpAllCallback),
+         reinterpret_cast<void*>(inprocess::kPumpAllContext));
+    ++ChannelTotals().pumpCalls;
+  }
+}
+
+void ChannelHost::EndAll() {
+  std::vector<std::shared_ptr<MessageRoute>> routes;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto& entry : channels_) {
+      if (entry.second->ended) continue;
+      entry.second->ended = true;
+      routes.push_back(entry.second->route);
+    }
+    pumps_.clear();
+  }
+  // After Restore returns no delivery into the client is under way.
+  for (auto& route : routes) route->Restore();
+}
+
+bool ChannelHost::OnChannel(uint32_t number) {
+  std::shared_ptr<Channel> channel;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = channels_.find(number);
+    if (found == channels_.end() || found->second->ended) return false;
+    channel = found->second;
+  }
+  return channel->route->Diverted();
+}
+
+size_t ChannelHost::PumpCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return pumps_.size();
+}
+
+ChannelStats ChannelHost::Stats() { return ChannelDifference(ChannelSnapshot(), baseline_); }
+
+// ---- The functions lent to clients -------------------------------------------
+
+void* ChannelHost::Allocate(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size) {
+  std::shared_lock<std::shared_mutex> guard(ActiveLock());
+  if (g_active == nullptr) {
+    ++ChannelTotals().allocateRefused;
+    return nullptr;
+  }
+  return g_active->AllocateFor(hostConnectionId, connectionId, size);
+}
+
+void* ChannelHost::AllocateFor(uint32_t number, uint32_t connectionId, uint32_t size) {
+  uint8_t* block = nullptr;
+  if (size >= protocol::kRequestHeaderSize && Find(number, connectionId, true) != nullptr) {
+    block = BlockPool::Instance().Lend(size, BlockPool::Use::kRequest);
+  }
+  // Null sends the client's request through its own buffer and its pipe.
+  ++(block != nullptr ? ChannelTotals().allocated : ChannelTotals().allocateRefused);
+  return block;
+}
+
+void ChannelHost::Discard(uint32_t hostConnectionId, uint32_t connectionId, void* block) {
+  bool back = BlockPool::Instance().TakeBack(block, BlockPool::Use::kRequest);
+  ++(back ? ChannelTotals().discarded : ChannelTotals().badBlocks);
+}
+
+void ChannelHost::Submit(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size, void* block) {
+  std::shared_lock<std::shared_mutex> guard(ActiveLock());
+  if (g_active != nullptr) {
+    g_active->SubmitFor(hostConnectionId, connectionId, size, static_cast<uint8_t*>(block));
+    return;
+  }
+  bool back = BlockPool::Instance().TakeBack(block, BlockPool::Use::kRequest);
+  ++(back ? ChannelTotals().submitDropped : ChannelTotals().badBlocks);
+}
+
+void ChannelHost::SubmitFor(uint32_t number, uint32_t connectionId, uint32_t size, uint8_t* block) {
+  BlockPool& pool = BlockPool::Instance();
+  uint32_t capacity = 0;
+  if (!pool.Capacity(block, BlockPool::Use::kRequest, &capacity)) {
+    ++ChannelTotals().badBlocks;  // not a block we lent for a request: not ours to read
+    return;
+  }
+  // A channel that has ended still takes requests built before it ended.
+  std::shared_ptr<Channel> channel = Find(number, connectionId, false);
+  const bool whole = size >= protocol::kRequestHeaderSize && size <= capacity &&
+                     wire::LoadU32(block + protocol::kRequestSizeOffset) == size;
+  if (channel != nullptr && whole) {
+    channel->session->HandleRequest(block, size);
+    ++ChannelTotals().submitted;
+  } else {
+    ++ChannelTotals().submitDropped;
+    log_.Printf("in-process request of client %u dropped: %s", number,
+                channel == nullptr ? "no such channel" : "its size field does not match the block");
+  }
+  pool.TakeBack(block, BlockPool::Use::kRequest);
+}
+
+void ChannelHost::Release(uint32_t hostConnectionId, uint32_t connectionId, void* block) {
+  bool back = BlockPool::Instance().TakeBack(block, BlockPool::Use::kMessage);
+  ++(back ? ChannelTotals().released : ChannelTotals().badBlocks);
+}
+
+void ChannelHost::Unregister(void* pump) {
+  std::shared_lock<std::shared_mutex> guard(ActiveLock());
+  if (g_active != nullptr) g_active->UnregisterPump(pump);
+}
+
+void ChannelHost::UnregisterPump(void* pump) {
+  size_t left = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = pumps_.end();
+    for (auto it = pumps_.begin(); it != pumps_.end(); ++it) {
+      if (reinterpret_cast<void*>(*it) == pump) found = it;
+    }
+    if (found == pumps_.end()) return;  // not registered, or forgotten already
+    pumps_.erase(found);
+    left = pumps_.size();
+  }
+  ++ChannelTotals().pumpsUnregistered;
+  log_.Printf("in-process pump unregistered (%u left)", static_cast<unsigned>(left));
+}
+
+}  // namespace simhost

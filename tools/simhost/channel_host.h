@@ -1,0 +1,109 @@
+// The simulator's side of the in-process channel. A client in simhost's own
+// process registers with the main window "FS98MAIN" by records it sends there
+// (inprocess_records.h): command 5 asks for the unregister function, command 4
+// registers the client library's pump, command 1 offers the client's attach
+// and deliver callbacks for the connection with a given host number. The host
+// answers the offer with its function table: from then on the client builds
+// its requests in blocks the host lends (allocate), hands them over whole
+// (submit) or gives them back unused (discard), and receives its messages as
+// blocks through its deliver callback, which it gives back with release. The
+// session behind the connection stays the same: submitted requests are
+// decoded by the same code as pipe traffic, and its messages are diverted from
+// the pipe's outbox (MessageRoute).
+//
+// Threads: records and the pumps run on the window's thread; the lent
+// functions run on the client's threads; deliveries run on whichever thread
+// produces a message (a session's request, a frame, the console). No lock of
+// this file is held while a client function (attach, deliver, the pump) or a
+// session runs. Lock order: the client's own send lock (held around allocate,
+// discard and submit), then the session's lock and what it takes, then the
+// route's lock, then the pool's lock; ChannelHost::lock_ is a leaf. No OS calls.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "channel_stats.h"
+#include "message_route.h"
+#include "simconnect/transport/inprocess_records.h"
+
+namespace simhost {
+
+class HostLog;
+class Session;
+
+// A pipe or socket client that may move to the channel.
+struct ChannelCandidate {
+  std::shared_ptr<Session> session;
+  std::shared_ptr<MessageRoute> route;
+};
+
+
+class ChannelHost {
+ public:
+  // `find` looks up the open pipe or socket client with a host number.
+  using FindCandidate = std::function<bool(uint32_t number, ChannelCandidate* candidate)>;
+
+  ChannelHost(HostLog& log, FindCandidate find);
+  ~ChannelHost();  // Deactivate
+  ChannelHost(const ChannelHost&) = delete;
+  ChannelHost& operator=(const ChannelHost&) = delete;
+
+  // Makes this host the one the lent functions serve; a process has one main
+  // window, so one host at a time. False when another host is active.
+  bool Activate();
+  // From now on the lent functions serve no host: allocate lends nothing and
+  // submitted requests are dropped, while blocks still go back to the pool.
+  // Waits for calls under way. Safe to call twice.
+  void Deactivate();
+
+  // Handles one record sent to the window (WM_COMMAND, wParam 0x2002A, lParam
+  // the record). Window thread.
+  void OnRecord(uint8_t* record);
+  // Runs every registered pump once: pump(null, -2, -3). Window thread, once
+  // per simulation frame.
+  void PumpAll();
+  // Before the hosting add-on is unloaded: every channel ends (its messages go
+  // back to its pipe and allocate lends it nothing more; blocks already out
+  // still come back) and every pump is forgotten.
+  void EndAll();
+
+  // Whether client `number` has taken the channel (and it has not ended).
+  bool OnChannel(uint32_t number);
+  size_t PumpCount();
+  ChannelStats Stats();
+
+  // The functions lent to clients; they serve the active host.
+  static void* Allocate(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size);
+  static void Discard(uint32_t hostConnectionId, uint32_t connectionId, void* block);
+  static void Submit(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size, void* block);
+  static void Release(uint32_t hostConnectionId, uint32_t connectionId, void* block);
+  static void Unregister(void* pump);
+
+ private:
+  struct Channel;
+
+  void OnUnregisterRequest(uint8_t* record);
+  void OnPump(const uint8_t* record);
+  void OnOffer(const uint8_t* record);
+  // The channel of (number, connectionId), or null; `open` asks for one that
+  // has not ended.
+  std::shared_ptr<Channel> Find(uint32_t number, uint32_t connectionId, bool open);
+  void* AllocateFor(uint32_t number, uint32_t connectionId, uint32_t size);
+  void SubmitFor(uint32_t number, uint32_t connectionId, uint32_t size, uint8_t* block);
+  void UnregisterPump(void* pump);
+
+  HostLog& log_;
+  const FindCandidate find_;
+  const ChannelStats baseline_;  // the process-wide counts when the host was made
+
+  std::mutex lock_;
+  std::map<uint32_t, std::shared_ptr<Channel>> channels_;  // by host number; guarded by lock_
+  std::vector<inprocess::PumpFn> pumps_;                   // guarded by lock_
+};
+
+}  // namespace simhost
