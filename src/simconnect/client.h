@@ -14,6 +14,7 @@
 
 #include "simconnect/SimConnect.h"
 #include "simconnect/message_record.h"
+#include "simconnect/transport/inprocess_records.h"
 #include "simconnect/transport/transport.h"
 
 constexpr uint32_t kSendBufferCapacity = 41088;
@@ -27,11 +28,11 @@ enum ClientStatus : uint32_t {
 };
 
 // Functions the in-process host lends a connection (command 2 table).
-using HostAllocateFn = void* (*)(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size);
-using HostDiscardFn = void (*)(uint32_t hostConnectionId, uint32_t connectionId, void* block);
-using HostSubmitFn = void (*)(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size, void* block);
-using HostReleaseFn = void (*)(uint32_t hostConnectionId, uint32_t connectionId, void* block);
-using HostUnregisterFn = void (*)(void* pump);
+using HostAllocateFn = inprocess::AllocateFn;
+using HostDiscardFn = inprocess::DiscardFn;
+using HostSubmitFn = inprocess::SubmitFn;
+using HostReleaseFn = inprocess::ReleaseFn;
+using HostUnregisterFn = inprocess::UnregisterFn;
 
 struct PendingHostBlock {
   uint8_t* block;
