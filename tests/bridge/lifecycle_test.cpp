@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "simconnect/wire.h"
 #include "raw_simulator.h"
 #include "support/raw_server.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -271,6 +273,13 @@ TEST_F(HostedTest, MalformedMessagesAreDroppedAndStopEndsTheWorker) {
   server->Write(MenuEvent(102));
   Bytes8 about = server->ReadMessage();
   EXPECT_EQ(TextAt(about, 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  // The worker logs the Text request's result after its bytes have gone out.
+  ASSERT_TRUE(WaitUntil([] {
+    Lines logged = bridge_test::LogMessages();
+    return std::any_of(logged.begin(), logged.end(), [](const std::string& line) {
+      return line.rfind("SimConnect: SimConnect_Text ==>", 0) == 0;
+    });
+  }));
 
   DWORD took = bridge.TimedStop();
   EXPECT_LT(took, 1000u);  // End came before the bound
