@@ -11,27 +11,6 @@
 
 namespace {
 
-struct AreaSetup {
-  const char* areaName;
-  uint32_t areaId;
-  const char* definitionName;
-  uint32_t definitionId;
-  uint32_t size;
-};
-
-constexpr AreaSetup kVarDataSetup = {records::kVarDataAreaName, records::kVarDataAreaId,
-                                     records::kVarDataDefinitionName, records::kVarDataDefinitionId,
-                                     records::kVarDataSize};
-constexpr AreaSetup kVarDumpSetup = {records::kVarDumpAreaName, records::kVarDumpAreaId,
-                                     records::kVarDumpDefinitionName, records::kVarDumpDefinitionId,
-                                     records::kVarDumpSize};
-constexpr AreaSetup kHostRequestSetup = {records::kHostRequestAreaName, records::kHostRequestAreaId,
-                                         records::kHostRequestDefinitionName, records::kHostRequestDefinitionId,
-                                         records::kHostRequestSize};
-constexpr AreaSetup kHostEventSetup = {records::kHostEventAreaName, records::kHostEventAreaId,
-                                       records::kHostEventDefinitionName, records::kHostEventDefinitionId,
-                                       records::kHostEventSize};
-
 // Labels are "<call> <name>".
 void CheckLabelled(const char* call, const char* name, HRESULT result) {
   char label[128];
@@ -44,23 +23,25 @@ void CheckLabelled(const char* call, const char* name, HRESULT result) {
 void LVARHandler::Startup() {
   LogMessage("LVARHandler::Startup");
 
-  const AreaSetup* mapOrder[] = {&kVarDataSetup, &kVarDumpSetup, &kHostRequestSetup, &kHostEventSetup};
-  for (const AreaSetup* area : mapOrder) {
+  const records::Area* mapOrder[] = {&records::kVarDataArea, &records::kVarDumpArea, &records::kHostRequestArea,
+                                     &records::kHostEventArea};
+  for (const records::Area* area : mapOrder) {
     CheckLabelled("MapClientDataNameToID", area->areaName,
                   SimConnect_MapClientDataNameToID(SimConnectHandle(), area->areaName, area->areaId));
     CheckLabelled("MapClientDataNameToID", area->definitionName,
                   SimConnect_MapClientDataNameToID(SimConnectHandle(), area->definitionName, area->definitionId));
   }
 
-  const AreaSetup* createOrder[] = {&kVarDataSetup, &kVarDumpSetup, &kHostRequestSetup, &kHostEventSetup};
-  for (const AreaSetup* area : createOrder) {
+  // Created in the order they were mapped.
+  for (const records::Area* area : mapOrder) {
     CheckLabelled("CreateClientData", area->areaName,
                   SimConnect_CreateClientData(SimConnectHandle(), area->areaId, area->size, 0));
   }
 
   // One block per area covering the whole record; the labels name the definition.
-  const AreaSetup* defineOrder[] = {&kHostRequestSetup, &kVarDumpSetup, &kVarDataSetup, &kHostEventSetup};
-  for (const AreaSetup* area : defineOrder) {
+  const records::Area* defineOrder[] = {&records::kHostRequestArea, &records::kVarDumpArea, &records::kVarDataArea,
+                                        &records::kHostEventArea};
+  for (const records::Area* area : defineOrder) {
     CheckLabelled("AddToClientDataDefinition", area->definitionName,
                   SimConnect_AddToClientDataDefinition(SimConnectHandle(), area->definitionId, 0, area->size, 0.0f,
                                                        records::kDatumIdUnused));

@@ -125,6 +125,24 @@ constexpr size_t kVarDataSize = 268;
 constexpr size_t kVarDumpSize = 4012;
 constexpr size_t kHostEventSize = 1044;
 
+// ---- Each area with its definition and record size ----------------------------
+struct Area {
+  const char* areaName;
+  uint32_t areaId;
+  const char* definitionName;
+  uint32_t definitionId;
+  uint32_t size;  // of the area, of its one definition block and of its record
+};
+
+constexpr Area kVarDataArea = {kVarDataAreaName, kVarDataAreaId, kVarDataDefinitionName, kVarDataDefinitionId,
+                               static_cast<uint32_t>(kVarDataSize)};
+constexpr Area kVarDumpArea = {kVarDumpAreaName, kVarDumpAreaId, kVarDumpDefinitionName, kVarDumpDefinitionId,
+                               static_cast<uint32_t>(kVarDumpSize)};
+constexpr Area kHostRequestArea = {kHostRequestAreaName, kHostRequestAreaId, kHostRequestDefinitionName,
+                                   kHostRequestDefinitionId, static_cast<uint32_t>(kHostRequestSize)};
+constexpr Area kHostEventArea = {kHostEventAreaName, kHostEventAreaId, kHostEventDefinitionName,
+                                 kHostEventDefinitionId, static_cast<uint32_t>(kHostEventSize)};
+
 constexpr size_t kHostRequestNameSize = 256;
 constexpr size_t kVarDataNameSize = 256;
 constexpr size_t kVarDumpNamesSize = 4000;

@@ -16,24 +16,17 @@ constexpr uint32_t kVarDataRequest = 1;
 constexpr uint32_t kVarDumpRequest = 2;
 constexpr uint32_t kHostEventRequest = 3;
 
-struct Area {
-  const char* areaName;
-  uint32_t areaId;
-  const char* definitionName;
-  uint32_t definitionId;
-  uint32_t size;
-  uint32_t requestId;  // 0: not subscribed (the application writes it)
+// The four areas, with the application's request id for each one it
+// subscribes to (0: the host-request area, which it writes).
+struct Subscription : records::Area {
+  uint32_t requestId;
 };
 
-constexpr Area kAreas[] = {
-    {records::kVarDataAreaName, records::kVarDataAreaId, records::kVarDataDefinitionName,
-     records::kVarDataDefinitionId, records::kVarDataSize, kVarDataRequest},
-    {records::kVarDumpAreaName, records::kVarDumpAreaId, records::kVarDumpDefinitionName,
-     records::kVarDumpDefinitionId, records::kVarDumpSize, kVarDumpRequest},
-    {records::kHostRequestAreaName, records::kHostRequestAreaId, records::kHostRequestDefinitionName,
-     records::kHostRequestDefinitionId, records::kHostRequestSize, 0},
-    {records::kHostEventAreaName, records::kHostEventAreaId, records::kHostEventDefinitionName,
-     records::kHostEventDefinitionId, records::kHostEventSize, kHostEventRequest},
+constexpr Subscription kAreas[] = {
+    {records::kVarDataArea, kVarDataRequest},
+    {records::kVarDumpArea, kVarDumpRequest},
+    {records::kHostRequestArea, 0},
+    {records::kHostEventArea, kHostEventRequest},
 };
 
 }  // namespace
@@ -53,7 +46,7 @@ bool AppClient::Open(const char* name, DWORD timeoutMs) {
     ADD_FAILURE() << "application: no open reply";
     return false;
   }
-  for (const Area& area : kAreas) {
+  for (const Subscription& area : kAreas) {
     if (!Check(SimConnect_MapClientDataNameToID(handle_, area.areaName, area.areaId), area.areaName) ||
         !Check(SimConnect_MapClientDataNameToID(handle_, area.definitionName, area.definitionId),
                area.definitionName) ||
@@ -63,7 +56,7 @@ bool AppClient::Open(const char* name, DWORD timeoutMs) {
       return false;
     }
   }
-  for (const Area& area : kAreas) {
+  for (const Subscription& area : kAreas) {
     if (area.requestId == 0) continue;
     if (!Check(SimConnect_RequestClientData(handle_, area.areaId, area.requestId, area.definitionId,
                                             records::kPeriodOnSet, 0, 0, 0, 0),

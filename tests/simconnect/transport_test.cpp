@@ -16,6 +16,7 @@
 
 #include "simconnect/client.h"
 #include "simconnect/transport/transport_internal.h"
+#include "support/process_stats.h"
 #include "support/raw_server.h"
 #include "support/test_env.h"
 
@@ -412,16 +413,6 @@ TEST(Transport, ConnectionIdsAdvanceByOnePerStartAndSkipZero) {
   EXPECT_EQ(b.client->CurrentConnectionId(), a.client->CurrentConnectionId() + 1);
 }
 
-// Handles open in the process, found by asking about each handle value in
-// turn (GetProcessHandleCount is not implemented under Wine: it reports 0).
-int CountOpenHandles() {
-  int open = 0;
-  DWORD flags;
-  for (ULONG_PTR value = 4; value <= 16384; value += 4)
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
-  return open;
-}
-
 TEST(Transport, ManyConnectionsLeaveNoHandlesBehind) {
   // Transports of earlier tests may still wait for their late completions.
   ASSERT_TRUE(WaitUntil([] { return LiveTransportCount() == 0; }));
@@ -429,7 +420,7 @@ TEST(Transport, ManyConnectionsLeaveNoHandlesBehind) {
   // Warm up once so that lazily created objects of the system do not count.
   { PipeLink warm("warm"); }
   ExpectAllTransportsGone(before);
-  int handlesBefore = CountOpenHandles();
+  const uint32_t handlesBefore = process_stats::CountOpenHandles();
   for (int i = 0; i < 20; ++i) {
     PipeLink link("cycle");
     ASSERT_TRUE(link.connected);
@@ -440,7 +431,7 @@ TEST(Transport, ManyConnectionsLeaveNoHandlesBehind) {
     link.client->Start();
   }
   ExpectAllTransportsGone(before);
-  EXPECT_LE(CountOpenHandles(), handlesBefore + 2);
+  EXPECT_LE(process_stats::CountOpenHandles(), handlesBefore + 2);
 }
 
 TEST(Transport, PipePathFormats) {

@@ -18,23 +18,17 @@ constexpr size_t kRememberedSendIds = 64;
 
 constexpr char kConnectionLost[] = "the connection to the simulator was lost";
 
-struct Area {
-  const char* name;
-  uint32_t areaId;
-  uint32_t definitionId;
-  uint32_t size;
-  uint32_t requestId;  // 0: not subscribed (the area bridgectl writes)
+// The four areas, with bridgectl's request id for each one it
+// subscribes to (0: the host-request area, which it writes).
+struct Subscription : records::Area {
+  uint32_t requestId;
 };
 
-constexpr Area kAreas[] = {
-    {records::kVarDataAreaName, records::kVarDataAreaId, records::kVarDataDefinitionId, records::kVarDataSize,
-     kVarDataRequestId},
-    {records::kVarDumpAreaName, records::kVarDumpAreaId, records::kVarDumpDefinitionId, records::kVarDumpSize,
-     kVarDumpRequestId},
-    {records::kHostRequestAreaName, records::kHostRequestAreaId, records::kHostRequestDefinitionId,
-     records::kHostRequestSize, 0},
-    {records::kHostEventAreaName, records::kHostEventAreaId, records::kHostEventDefinitionId,
-     records::kHostEventSize, kHostEventRequestId},
+constexpr Subscription kAreas[] = {
+    {records::kVarDataArea, kVarDataRequestId},
+    {records::kVarDumpArea, kVarDumpRequestId},
+    {records::kHostRequestArea, 0},
+    {records::kHostEventArea, kHostEventRequestId},
 };
 
 void Remember(std::vector<uint32_t>& sendIds, HANDLE handle) {
@@ -112,8 +106,8 @@ bool BridgeSession::Open(const Endpoint& endpoint, std::string* error) {
 
   // The bridge creates the areas; the application only maps their names and
   // describes each as one block of the record's size.
-  for (const Area& area : kAreas) {
-    if (SimConnect_MapClientDataNameToID(handle_, area.name, area.areaId) != S_OK ||
+  for (const Subscription& area : kAreas) {
+    if (SimConnect_MapClientDataNameToID(handle_, area.areaName, area.areaId) != S_OK ||
         SimConnect_AddToClientDataDefinition(handle_, area.definitionId, 0, area.size, 0.0f,
                                              records::kDatumIdUnused) != S_OK) {
       *error = kConnectionLost;
@@ -125,7 +119,7 @@ bool BridgeSession::Open(const Endpoint& endpoint, std::string* error) {
 
 bool BridgeSession::Subscribe(std::string* error) {
   subscriptionRejected_ = false;
-  for (const Area& area : kAreas) {
+  for (const Subscription& area : kAreas) {
     if (area.requestId == 0) continue;
     if (SimConnect_RequestClientData(handle_, area.areaId, area.requestId, area.definitionId, records::kPeriodOnSet,
                                      0, 0, 0, 0) != S_OK) {

@@ -1,0 +1,156 @@
+#include "memory_app.h"
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "bench_host.h"
+#include "clock.h"
+#include "message_sink.h"
+#include "session.h"
+#include "simconnect/protocol.h"
+#include "simconnect/request_encoding.h"
+#include "simconnect/wire.h"
+
+namespace bench {
+
+namespace {
+
+// The application's request ids for its subscriptions.
+constexpr uint32_t kVarDataRequest = 1;
+constexpr uint32_t kVarDumpRequest = 2;
+constexpr uint32_t kHostEventRequest = 3;
+
+// The four areas, with the application's request id for each one it
+// subscribes to (0: the host-request area, which it writes).
+struct Subscription : records::Area {
+  uint32_t requestId;
+};
+
+constexpr Subscription kAreas[] = {
+    {records::kVarDataArea, kVarDataRequest},
+    {records::kVarDumpArea, kVarDumpRequest},
+    {records::kHostRequestArea, 0},
+    {records::kHostEventArea, kHostEventRequest},
+};
+
+}  // namespace
+
+class MemoryApp::Sink : public simhost::MessageSink {
+ public:
+  explicit Sink(MemoryApp* app) : app_(app) {}
+  void Deliver(simhost::Message message) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (app_ != nullptr) app_->Deliver(message.data(), message.size());
+  }
+  void Disconnect() {
+    std::lock_guard<std::mutex> guard(lock_);
+    app_ = nullptr;
+  }
+
+ private:
+  std::mutex lock_;
+  MemoryApp* app_;  // guarded by lock_
+};
+
+bool MemoryApp::Open(const char* name) {
+  sink_ = std::make_shared<Sink>(this);
+  session_ = core_.Attach(sink_, "memory");
+  std::vector<uint8_t> request(protocol::open::kSize, 0);
+  request_encoding::WriteOpen(request.data(), name);
+  Request(request.data(), protocol::open::kSize);
+  for (const Subscription& area : kAreas) {
+    uint8_t map[protocol::map_client_data_name_to_id::kSize] = {};
+    request_encoding::WriteMapClientDataNameToId(map, area.areaName, area.areaId);
+    Request(map, sizeof map);
+    std::memset(map, 0, sizeof map);
+    request_encoding::WriteMapClientDataNameToId(map, area.definitionName, area.definitionId);
+    Request(map, sizeof map);
+    uint8_t define[protocol::add_to_client_data_definition::kSize] = {};
+    request_encoding::WriteAddToClientDataDefinition(define, area.definitionId, 0, area.size, 0.0f,
+                                                     records::kDatumIdUnused);
+    Request(define, sizeof define);
+  }
+  for (const Subscription& area : kAreas) {
+    if (area.requestId == 0) continue;
+    uint8_t subscribe[protocol::request_client_data::kSize] = {};
+    request_encoding::WriteRequestClientData(subscribe, area.areaId, area.requestId, area.definitionId,
+                                             records::kPeriodOnSet, 0, 0, 0, 0);
+    Request(subscribe, sizeof subscribe);
+  }
+  return exceptions_.load() == 0;
+}
+
+void MemoryApp::Close() {
+  if (sink_ != nullptr) sink_->Disconnect();
+  if (session_ != nullptr) core_.Detach(session_, "left");
+  session_.reset();
+  sink_.reset();
+}
+
+void MemoryApp::Request(uint8_t* request, uint32_t size) {
+  wire::StoreU32(request + protocol::kRequestSendIdOffset, nextSendId_++);
+  session_->HandleRequest(request, size);
+}
+
+void MemoryApp::Send(uint32_t command, const char* name, double value, uint32_t param, uint32_t tag) {
+  uint8_t record[records::kHostRequestSize];
+  records::EncodeHostRequest(records::MakeHostRequest(tag, command, param, name, value), record);
+  uint8_t request[protocol::set_client_data::kFixedSize + records::kHostRequestSize] = {};
+  request_encoding::WriteSetClientData(request, records::kHostRequestAreaId, records::kHostRequestDefinitionId, 0, 0,
+                                       records::kHostRequestSize, record);
+  Request(request, sizeof request);
+}
+
+bool MemoryApp::Connect(uint32_t timeoutMs) {
+  uint64_t before = connectReplies_.load();
+  Send(records::kCommandConnect, "", 0.0, 0x42, 0x1234);
+  return WaitUntil([&] { return connectReplies_.load() > before; }, timeoutMs);
+}
+
+bool MemoryApp::ListVariables(uint32_t* totalCount, uint32_t timeoutMs) {
+  uint64_t before = closingRecords_.load();
+  Send(records::kCommandSendLVARS);
+  bool closed = WaitUntil([&] { return closingRecords_.load() > before; }, timeoutMs);
+  *totalCount = lastTotalCount_.load();
+  return closed;
+}
+
+void MemoryApp::Deliver(const uint8_t* message, size_t size) {
+  if (size < protocol::kReceivedHeaderSize) return;
+  const double arrived = NowMs();
+  uint32_t kind = wire::LoadU32(message + protocol::kReceivedKindOffset);
+  if (kind == protocol::kKindException) {
+    exceptions_.fetch_add(1);
+    return;
+  }
+  if (kind != protocol::kKindClientData || size < protocol::data_msg::kData) return;
+  const uint8_t* data = message + protocol::data_msg::kData;
+  size_t n = size - protocol::data_msg::kData;
+  switch (wire::LoadU32(message + protocol::data_msg::kRequestId)) {
+    case kVarDataRequest: {
+      records::VarData record;
+      if (!records::DecodeVarData(data, n, &record)) return;
+      varData_.fetch_add(1, std::memory_order_relaxed);
+      if (onVarData_) onVarData_(record.value, record.name, arrived);
+      break;
+    }
+    case kVarDumpRequest:
+      if (n >= records::kVarDumpSize &&
+          wire::LoadU32(data + offsetof(records::VarDump, firstId)) == records::kVarDumpClosingId) {
+        lastTotalCount_.store(wire::LoadU32(data + offsetof(records::VarDump, totalCount)));
+        closingRecords_.fetch_add(1);
+      }
+      break;
+    case kHostEventRequest:
+      if (n >= records::kHostEventSize &&
+          wire::LoadU32(data + offsetof(records::HostEvent, code)) == records::kEventConnectReply) {
+        connectReplies_.fetch_add(1);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace bench
