@@ -5,7 +5,10 @@
 // under the stream's own lock, so lines never interleave. streamLock only keeps
 // the stream alive while a line is written: writers share it, and Close takes
 // it alone, so a worker that is still logging after DLLStop ran never writes
-// to a closed stream.
+// to a closed stream. It is a slim reader/writer lock: it owns no kernel
+// object, so nothing is left behind when the module is unloaded (a
+// std::shared_mutex of the static runtime creates semaphores on first use
+// that FreeLibrary never releases).
 #include "bridge/bridge_log.h"
 
 #include <winsock2.h>
@@ -19,8 +22,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <mutex>
-#include <shared_mutex>
 
 #include "lvar/bridge_services.h"
 
@@ -35,7 +36,32 @@ constexpr size_t kTimeBufferSize = 256;
 char logPath[kPathSize];     // written at process attach only
 char folderPath[kPathSize];  // the application-data folder, then the log folder
 
-std::shared_mutex streamLock;
+SRWLOCK streamLock = SRWLOCK_INIT;
+
+// Holds streamLock for one scope: shared by writers, exclusive to replace the
+// stream.
+class StreamLockGuard {
+ public:
+  explicit StreamLockGuard(bool exclusive) : exclusive_(exclusive) {
+    if (exclusive_) {
+      AcquireSRWLockExclusive(&streamLock);
+    } else {
+      AcquireSRWLockShared(&streamLock);
+    }
+  }
+  ~StreamLockGuard() {
+    if (exclusive_) {
+      ReleaseSRWLockExclusive(&streamLock);
+    } else {
+      ReleaseSRWLockShared(&streamLock);
+    }
+  }
+  StreamLockGuard(const StreamLockGuard&) = delete;
+  StreamLockGuard& operator=(const StreamLockGuard&) = delete;
+
+ private:
+  const bool exclusive_;
+};
 std::atomic<FILE*> logStream{nullptr};  // replaced under streamLock (exclusive)
 
 }  // namespace
@@ -58,7 +84,7 @@ bool IsOpen() { return logStream.load(std::memory_order_acquire) != nullptr; }
 
 bool Open() {
   if (logPath[0] == '\0') return false;
-  std::unique_lock<std::shared_mutex> lock(streamLock);
+  StreamLockGuard lock(true);
   if (logStream.load(std::memory_order_relaxed) != nullptr) return true;
   // Text mode, created or truncated; other processes may read but not write.
   FILE* stream = _fsopen(logPath, "w", _SH_DENYWR);
@@ -68,7 +94,7 @@ bool Open() {
 
 void Flush() {
   if (!IsOpen()) return;
-  std::shared_lock<std::shared_mutex> lock(streamLock);
+  StreamLockGuard lock(false);
   if (FILE* stream = logStream.load(std::memory_order_acquire)) std::fflush(stream);
 }
 
@@ -76,7 +102,7 @@ void Close() {
   // Checked first without the lock: at process detach, after the simulator's
   // own DLLStop, there is nothing left to close and no lock is taken.
   if (!IsOpen()) return;
-  std::unique_lock<std::shared_mutex> lock(streamLock);
+  StreamLockGuard lock(true);
   FILE* stream = logStream.exchange(nullptr, std::memory_order_acq_rel);
   if (stream != nullptr) {
     std::fflush(stream);
@@ -100,7 +126,7 @@ void LogMessage(const char* format, ...) {
   message[kMaxMessageLength] = '\0';
 
   if (!IsOpen()) return;
-  std::shared_lock<std::shared_mutex> lock(streamLock);
+  StreamLockGuard lock(false);
   FILE* stream = logStream.load(std::memory_order_acquire);
   if (stream == nullptr) return;
 
