@@ -372,9 +372,13 @@ TEST_F(SimhostChannelTest, AClientOnTheChannelSubmitsRequestsAndReceivesBlocks) 
   EXPECT_TRUE(log_.HasLine("requests: 7 submitted, 1 discarded, 1 dropped; messages: 3 delivered, 3 released, "
                            "1 over the pipe"));
 
-  // The client leaves; its channel goes with its session.
+  // The client leaves; its channel goes with its session, and once its
+  // connection is gone so is everything the channel held.
+  EXPECT_EQ(host_.Channels()->ChannelCount(), 1u);
   pipe.reset();
   ASSERT_TRUE(WaitUntil([&] { return !host_.OnChannel(number); }));
+  ASSERT_TRUE(WaitUntil([&] { return host_.ConnectionCount() == 0; }));
+  EXPECT_EQ(host_.Channels()->ChannelCount(), 0u);
 
   simhost::ChannelStats stats = host_.Channels()->Stats();
   EXPECT_EQ(stats.offers, 2u);

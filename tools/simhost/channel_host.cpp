@@ -232,6 +232,20 @@ void ChannelHost::EndAll() {
   for (auto& route : routes) route->Restore();
 }
 
+void ChannelHost::Forget(uint32_t number) {
+  std::shared_ptr<Channel> gone;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = channels_.find(number);
+    if (found == channels_.end()) return;
+    gone = std::move(found->second);
+    channels_.erase(found);
+  }
+  // A delivery under way holds its own references; the rest goes here,
+  // outside the lock.
+  gone.reset();
+}
+
 bool ChannelHost::OnChannel(uint32_t number) {
   std::shared_ptr<Channel> channel;
   {
@@ -246,6 +260,11 @@ bool ChannelHost::OnChannel(uint32_t number) {
 size_t ChannelHost::PumpCount() {
   std::lock_guard<std::mutex> guard(lock_);
   return pumps_.size();
+}
+
+size_t ChannelHost::ChannelCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return channels_.size();
 }
 
 ChannelStats ChannelHost::Stats() { return ChannelDifference(ChannelSnapshot(), baseline_); }

@@ -72,9 +72,16 @@ class ChannelHost {
   // still come back) and every pump is forgotten.
   void EndAll();
 
+  // Client `number` has left: its channel, if it took one, is dropped with
+  // what it holds (its session, its route and the route's pipe outbox).
+  // Requests it submits after this are dropped; blocks still come back.
+  void Forget(uint32_t number);
+
   // Whether client `number` has taken the channel (and it has not ended).
   bool OnChannel(uint32_t number);
   size_t PumpCount();
+  // The channels held, ended ones included.
+  size_t ChannelCount();
   ChannelStats Stats();
 
   // The functions lent to clients; they serve the active host.

@@ -201,6 +201,7 @@ void SimHost::OnClient(std::unique_ptr<IoChannel> channel, const char* transport
 void SimHost::ReapFinished() {
   for (auto it = connections_.begin(); it != connections_.end();) {
     if ((*it)->Finished()) {
+      if (channels_) channels_->Forget((*it)->Number());
       it = connections_.erase(it);  // joins the finished thread
     } else {
       ++it;
