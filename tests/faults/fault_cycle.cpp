@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 
@@ -13,6 +14,7 @@
 #include "lvar/records.h"
 #include "panel_services.h"
 #include "process_stats.h"
+#include "support/config_env.h"
 #include "support/test_env.h"
 
 namespace faults {
@@ -88,6 +90,21 @@ simhost::AircraftDescription RampAircraft(const std::string& title, const std::s
 
 namespace {
 
+// Loads the built module as the simulator does, with `panels` as its panel
+// table, and calls DLLStart; `startedAt` is the time the log began.
+bool LoadAndStart(std::unique_ptr<simhost::AddonHost>& addon, const uint64_t* panels, simhost::HostLog& log,
+                  std::time_t* startedAt) {
+  *startedAt = std::time(nullptr);
+  addon.reset(new simhost::AddonHost());
+  std::string error;
+  if (!addon->Load(e2e::BridgeModulePath(), panels, log, &error)) {
+    ADD_FAILURE() << error;
+    return false;
+  }
+  addon->Start();
+  return true;
+}
+
 // DLLStop and FreeLibrary; the milliseconds they took.
 DWORD StopAndUnload(std::unique_ptr<simhost::AddonHost>& addon) {
   if (addon == nullptr) return 0;
@@ -129,13 +146,7 @@ bool ServedModule::Start(const simhost::AircraftDescription& aircraft, bool manu
     ADD_FAILURE() << "simhost: " << error;
     return false;
   }
-  startedAt_ = std::time(nullptr);
-  addon_.reset(new simhost::AddonHost());
-  if (!addon_->Load(e2e::BridgeModulePath(), host_->PanelTable(), addonLog_, &error)) {
-    ADD_FAILURE() << error;
-    return false;
-  }
-  addon_->Start();
+  if (!LoadAndStart(addon_, host_->PanelTable(), addonLog_, &startedAt_)) return false;
   bool ready = WaitUntil(
       [this] {
         if (BridgeSession() == nullptr) return false;
@@ -198,14 +209,7 @@ bool RawServedModule::Start() {
     ADD_FAILURE() << "cannot create the simulator's pipe";
     return false;
   }
-  startedAt_ = std::time(nullptr);
-  addon_.reset(new simhost::AddonHost());
-  std::string error;
-  if (!addon_->Load(e2e::BridgeModulePath(), panelTable_, addonLog_, &error)) {
-    ADD_FAILURE() << error;
-    return false;
-  }
-  addon_->Start();
+  if (!LoadAndStart(addon_, panelTable_, addonLog_, &startedAt_)) return false;
   AcceptAndOpen(*server_);
   if (::testing::Test::HasFatalFailure()) return false;
   size_t setUp = Requests(*server_, kSetupRequestCount).size();
@@ -214,6 +218,100 @@ bool RawServedModule::Start() {
 }
 
 DWORD RawServedModule::StopModule() { return StopAndUnload(addon_); }
+
+// ---- PanelHostedModule ------------------------------------------------------------
+
+PanelHostedModule::PanelHostedModule(const simhost::AircraftDescription& aircraft) {
+  aircraftHost_.Load(aircraft);
+  panelTable_ = simhost::InstallPanelServices(&aircraftHost_);
+}
+
+PanelHostedModule::~PanelHostedModule() {
+  StopModule();
+  {
+    std::lock_guard<std::mutex> guard(framesLock_);
+    stopFrames_ = true;
+  }
+  framesStop_.notify_all();
+  if (frames_.joinable()) frames_.join();
+  simhost::InstallPanelServices(nullptr);
+}
+
+void PanelHostedModule::RunFrames() {
+  const auto period = std::chrono::milliseconds(1000 / clock_.FrameRate());
+  std::unique_lock<std::mutex> guard(framesLock_);
+  while (!framesStop_.wait_for(guard, period, [this] { return stopFrames_; })) clock_.Advance();
+}
+
+bool PanelHostedModule::Start() {
+  frames_ = std::thread([this] { RunFrames(); });
+  return LoadAndStart(addon_, panelTable_, addonLog_, &startedAt_);
+}
+
+DWORD PanelHostedModule::StopModule() { return StopAndUnload(addon_); }
+
+// ---- SimhostProcess -----------------------------------------------------------------
+
+namespace {
+
+// simhost.exe's Windows path: its build path on drive Z:, as Wine maps it.
+std::wstring SimhostPath() {
+  const std::string unixPath = TVO_SIMHOST_EXE;
+  std::wstring path = L"Z:";
+  for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return path;
+}
+
+}  // namespace
+
+SimhostProcess::~SimhostProcess() {
+  if (process_ == nullptr) return;
+  if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) Kill(99);
+  CloseHandle(process_);
+}
+
+bool SimhostProcess::Start(const std::wstring& arguments, const std::wstring& outputPath) {
+  outputPath_ = outputPath;
+  // Only these two handles are made inheritable; the test's own handles are not.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return false;
+  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                             nullptr);
+  process_ = StartChild(SimhostPath(), arguments, input, output, output);
+  CloseHandle(output);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  return process_ != nullptr;
+}
+
+std::string SimhostProcess::Output() const {
+  std::string text;
+  ReadWholeFile(outputPath_, &text);
+  return text;
+}
+
+bool SimhostProcess::WaitForOutput(const std::string& part, DWORD timeoutMs) const {
+  return WaitUntil([&] { return Output().find(part) != std::string::npos; }, timeoutMs);
+}
+
+bool SimhostProcess::Kill(UINT exitCode, DWORD timeoutMs) {
+  if (process_ == nullptr) return false;
+  TerminateProcess(process_, exitCode);
+  return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD SimhostProcess::ExitCode() const {
+  DWORD code = 0;
+  if (process_ == nullptr || !GetExitCodeProcess(process_, &code)) return 0;
+  return code;
+}
+
+bool WaitForPipe(const wchar_t* path, DWORD timeoutMs) {
+  // WaitNamedPipeW fails at once while no pipe of that name exists and
+  // returns as soon as an instance is listening.
+  return WaitUntil([path] { return WaitNamedPipeW(path, 50) != FALSE; }, timeoutMs);
+}
 
 // ---- The bridge's log ------------------------------------------------------------
 

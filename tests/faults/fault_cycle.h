@@ -1,18 +1,22 @@
 // What every fault program here needs around one cycle of the built module:
 // the module loaded into this process as the simulator loads it (simhost's
 // add-on host: LoadLibraryW, Panels, DLLStart; DLLStop, FreeLibrary), served
-// either by simhost's server in this process or by a raw pipe server that the
-// test plays byte by byte; what the process holds before and after a cycle
-// (handles, threads); and readings of the bridge's log.
+// either by simhost's server in this process, by a raw pipe server that the
+// test plays byte by byte, or by simhost.exe running as a process of its own;
+// what the process holds before and after a cycle (handles, threads); and
+// readings of the bridge's log.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "addon_host.h"
@@ -129,6 +133,72 @@ class RawServedModule {
   std::unique_ptr<RawServer> server_;
   std::time_t startedAt_ = 0;
 };
+
+// The module hosted by this process with its panel services on an aircraft
+// of the test's own whose frames run on a thread here (30 per second), facing
+// whatever server owns the simulator's pipe (simhost.exe in a process of its
+// own, for one).
+class PanelHostedModule {
+ public:
+  explicit PanelHostedModule(const simhost::AircraftDescription& aircraft);
+  ~PanelHostedModule();
+
+  // Starts the frames, loads the module and calls DLLStart.
+  bool Start();
+  std::time_t StartedAt() const { return startedAt_; }
+  DWORD StopModule();
+
+ private:
+  void RunFrames();
+
+  simhost::SimClock clock_;
+  simhost::AircraftHost aircraftHost_{clock_};
+  const uint64_t* panelTable_ = nullptr;
+  std::mutex framesLock_;
+  std::condition_variable framesStop_;
+  bool stopFrames_ = false;  // guarded by framesLock_
+  std::thread frames_;
+  simhost::HostLog addonLog_{[](const std::string&) {}};
+  std::unique_ptr<simhost::AddonHost> addon_;
+  std::time_t startedAt_ = 0;
+};
+
+// ---- simhost.exe as a process of its own -----------------------------------------
+
+// simhost.exe (built with the tests) run as a child process. Its console
+// output goes to a file, never to a pipe: under Wine a child's first window
+// starts the desktop process, which inherits the child's standard handles
+// and would keep a pipe open after the child has gone.
+class SimhostProcess {
+ public:
+  SimhostProcess() = default;
+  // Terminates the child if it still runs.
+  ~SimhostProcess();
+  SimhostProcess(const SimhostProcess&) = delete;
+  SimhostProcess& operator=(const SimhostProcess&) = delete;
+
+  // Starts simhost.exe with `arguments` (the command line after the
+  // program's name), its standard output and error going to the file
+  // `outputPath` (created anew) and its standard input reading NUL.
+  bool Start(const std::wstring& arguments, const std::wstring& outputPath);
+  // The output so far.
+  std::string Output() const;
+  // True once the output holds `part` (waiting up to `timeoutMs`).
+  bool WaitForOutput(const std::string& part, DWORD timeoutMs = 10000) const;
+  // TerminateProcess with `exitCode`; true once the process has ended
+  // (within `timeoutMs`).
+  bool Kill(UINT exitCode, DWORD timeoutMs = 5000);
+  // The exit code, STILL_ACTIVE while it runs.
+  DWORD ExitCode() const;
+
+ private:
+  HANDLE process_ = nullptr;
+  std::wstring outputPath_;
+};
+
+// True once a server instance of the pipe at `path` waits for a client
+// (waiting up to `timeoutMs`). It connects nothing.
+bool WaitForPipe(const wchar_t* path, DWORD timeoutMs);
 
 // ---- The bridge's log --------------------------------------------------------
 

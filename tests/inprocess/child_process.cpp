@@ -1,5 +1,7 @@
 #include "child_process.h"
 
+#include "support/test_env.h"
+
 namespace {
 
 std::wstring HelperPath() {
@@ -31,24 +33,14 @@ bool ChildProcess::Start(const std::wstring& arguments) {
   }
   SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = inRead;
-  startup.hStdOutput = outWrite;
-  startup.hStdError = outWrite;
-  std::wstring commandLine = L"\"" + HelperPath() + L"\" " + arguments;
-  PROCESS_INFORMATION info{};
-  BOOL started =
-      CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+  HANDLE process = StartChild(HelperPath(), arguments, inRead, outWrite, outWrite);
   CloseHandle(outWrite);
   CloseHandle(inRead);
-  if (!started) {
+  if (process == nullptr) {
     CloseHandle(outRead);
     return false;
   }
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
+  process_ = process;
   // The reader does not wait for the end of the pipe: under Wine the desktop
   // process (explorer.exe) that the child's first window starts inherits the
   // child's output handles and keeps the pipe open after the child has ended.

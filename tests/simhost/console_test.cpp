@@ -12,6 +12,7 @@
 #include "aircraft_file.h"
 #include "simconnect/SimConnect.h"
 #include "simhost_test_env.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -32,24 +33,13 @@ class SimhostProcess {
     if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &stdin_, &inherit, 0)) return false;
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(stdin_, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = outWrite;
-    std::wstring commandLine = L"\"" + SimhostPath() + L"\" " + arguments;
-    PROCESS_INFORMATION info{};
-    BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &info);
+    process_ = StartChild(SimhostPath(), arguments, inRead, outWrite, outWrite);
     CloseHandle(outWrite);
     CloseHandle(inRead);
-    if (!started) {
+    if (process_ == nullptr) {
       CloseHandle(outRead);
       return false;
     }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
     reader_ = std::thread([this, outRead] {
       char chunk[4096];
       DWORD got = 0;

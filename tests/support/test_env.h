@@ -16,6 +16,13 @@ std::wstring UniquePipePath(const char* tag);
 // The name part below \\.\pipe\ of such a path.
 std::wstring PipeNameOf(const std::wstring& path);
 
+// Starts `program` (a Windows path) with `arguments`, and `input`, `output`
+// and `error` (inheritable handles; null for none) as its standard handles.
+// The child inherits every inheritable handle of this process. The process
+// handle, or null when it did not start.
+HANDLE StartChild(const std::wstring& program, const std::wstring& arguments, HANDLE input, HANDLE output,
+                  HANDLE error);
+
 // Polls `condition` every millisecond or so until it holds or the time-out passes.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 

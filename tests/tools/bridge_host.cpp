@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "aircraft_file.h"
+#include "support/config_env.h"
 
 simhost::AircraftDescription FastAircraft(const std::string& title, const std::string& more) {
   simhost::AircraftDescription aircraft;
@@ -47,22 +48,12 @@ void BridgeHost::Stop() {
 
 namespace {
 
-std::string LogPath() {
-  char folder[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, folder))) return std::string();
-  return std::string(folder) + "\\TAVO.quin\\logs\\TVOBridge.log";
-}
-
-std::string ReadShared(const std::string& path) {
-  // The bridge keeps the file open for writing and lets others read it.
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
+// The bridge's log, as far as it is written.
+std::string ReadLog() {
+  wchar_t folder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, folder))) return std::string();
   std::string text;
-  char chunk[8192];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
+  ReadWholeFile(std::wstring(folder) + L"\\TAVO.quin\\logs\\TVOBridge.log", &text);
   return text;
 }
 
@@ -86,7 +77,7 @@ std::vector<std::string> BridgeLogMessages() {
   std::vector<std::string> messages;
   // "dd:mm:yyyy hh:mm:ss " before each message.
   constexpr size_t kStampLength = 20;
-  for (const std::string& line : SplitLines(ReadShared(LogPath()))) {
+  for (const std::string& line : SplitLines(ReadLog())) {
     messages.push_back(line.size() >= kStampLength ? line.substr(kStampLength) : line);
   }
   return messages;

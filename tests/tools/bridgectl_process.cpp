@@ -1,6 +1,8 @@
 // bridgectl.exe as a child process of a test.
 #include "bridgectl_process.h"
 
+#include "support/test_env.h"
+
 std::wstring BridgectlPath() {
   // The build path on drive Z:, as Wine maps it.
   std::string unixPath = TVO_BRIDGECTL_EXE;
@@ -42,26 +44,18 @@ bool BridgectlProcess::Start(const std::string& arguments) {
   // No standard input: the program must never wait for one.
   HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                              nullptr);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
-  startup.hStdOutput = outWrite;
-  startup.hStdError = errWrite;
-  std::wstring commandLine = L"\"" + BridgectlPath() + L"\" ";
-  for (char c : arguments) commandLine += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  PROCESS_INFORMATION info{};
-  BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+  std::wstring wideArguments;
+  for (char c : arguments) wideArguments += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  HANDLE process = StartChild(BridgectlPath(), wideArguments, input, outWrite, errWrite);
   CloseHandle(outWrite);
   CloseHandle(errWrite);
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-  if (!started) {
+  if (process == nullptr) {
     CloseHandle(outRead);
     CloseHandle(errRead);
     return false;
   }
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
+  process_ = process;
   out_.reader = std::thread([this, outRead] { Read(outRead, &out_); });
   err_.reader = std::thread([this, errRead] { Read(errRead, &err_); });
   return true;
