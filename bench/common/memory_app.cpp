@@ -14,28 +14,6 @@
 
 namespace bench {
 
-namespace {
-
-// The application's request ids for its subscriptions.
-constexpr uint32_t kVarDataRequest = 1;
-constexpr uint32_t kVarDumpRequest = 2;
-constexpr uint32_t kHostEventRequest = 3;
-
-// The four areas, with the application's request id for each one it
-// subscribes to (0: the host-request area, which it writes).
-struct Subscription : records::Area {
-  uint32_t requestId;
-};
-
-constexpr Subscription kAreas[] = {
-    {records::kVarDataArea, kVarDataRequest},
-    {records::kVarDumpArea, kVarDumpRequest},
-    {records::kHostRequestArea, 0},
-    {records::kHostEventArea, kHostEventRequest},
-};
-
-}  // namespace
-
 class MemoryApp::Sink : public simhost::MessageSink {
  public:
   explicit Sink(MemoryApp* app) : app_(app) {}
@@ -59,7 +37,7 @@ bool MemoryApp::Open(const char* name) {
   std::vector<uint8_t> request(protocol::open::kSize, 0);
   request_encoding::WriteOpen(request.data(), name);
   Request(request.data(), protocol::open::kSize);
-  for (const Subscription& area : kAreas) {
+  for (const records::AppArea& area : records::kAppAreas) {
     uint8_t map[protocol::map_client_data_name_to_id::kSize] = {};
     request_encoding::WriteMapClientDataNameToId(map, area.areaName, area.areaId);
     Request(map, sizeof map);
@@ -71,7 +49,7 @@ bool MemoryApp::Open(const char* name) {
                                                      records::kDatumIdUnused);
     Request(define, sizeof define);
   }
-  for (const Subscription& area : kAreas) {
+  for (const records::AppArea& area : records::kAppAreas) {
     if (area.requestId == 0) continue;
     uint8_t subscribe[protocol::request_client_data::kSize] = {};
     request_encoding::WriteRequestClientData(subscribe, area.areaId, area.requestId, area.definitionId,
@@ -128,21 +106,21 @@ void MemoryApp::Deliver(const uint8_t* message, size_t size) {
   const uint8_t* data = message + protocol::data_msg::kData;
   size_t n = size - protocol::data_msg::kData;
   switch (wire::LoadU32(message + protocol::data_msg::kRequestId)) {
-    case kVarDataRequest: {
+    case records::kAppVarDataRequestId: {
       records::VarData record;
       if (!records::DecodeVarData(data, n, &record)) return;
       varData_.fetch_add(1, std::memory_order_relaxed);
       if (onVarData_) onVarData_(record.value, record.name, arrived);
       break;
     }
-    case kVarDumpRequest:
+    case records::kAppVarDumpRequestId:
       if (n >= records::kVarDumpSize &&
           wire::LoadU32(data + offsetof(records::VarDump, firstId)) == records::kVarDumpClosingId) {
         lastTotalCount_.store(wire::LoadU32(data + offsetof(records::VarDump, totalCount)));
         closingRecords_.fetch_add(1);
       }
       break;
-    case kHostEventRequest:
+    case records::kAppHostEventRequestId:
       if (n >= records::kHostEventSize &&
           wire::LoadU32(data + offsetof(records::HostEvent, code)) == records::kEventConnectReply) {
         connectReplies_.fetch_add(1);

@@ -143,6 +143,25 @@ constexpr Area kHostRequestArea = {kHostRequestAreaName, kHostRequestAreaId, kHo
 constexpr Area kHostEventArea = {kHostEventAreaName, kHostEventAreaId, kHostEventDefinitionName,
                                  kHostEventDefinitionId, static_cast<uint32_t>(kHostEventSize)};
 
+// ---- The application's side ---------------------------------------------------
+// The request ids the project's applications give their three subscriptions
+// (any ids of the application's own would do), and the four areas with them
+// (0: the host-request area, which the application writes).
+constexpr uint32_t kAppVarDataRequestId = 101;
+constexpr uint32_t kAppVarDumpRequestId = 102;
+constexpr uint32_t kAppHostEventRequestId = 103;
+
+struct AppArea : Area {
+  uint32_t requestId;
+};
+
+constexpr AppArea kAppAreas[] = {
+    {kVarDataArea, kAppVarDataRequestId},
+    {kVarDumpArea, kAppVarDumpRequestId},
+    {kHostRequestArea, 0},
+    {kHostEventArea, kAppHostEventRequestId},
+};
+
 constexpr size_t kHostRequestNameSize = 256;
 constexpr size_t kVarDataNameSize = 256;
 constexpr size_t kVarDumpNamesSize = 4000;

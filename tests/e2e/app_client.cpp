@@ -9,28 +9,6 @@
 #include "simconnect/wire.h"
 
 namespace e2e {
-namespace {
-
-// The application's own request ids for its three subscriptions.
-constexpr uint32_t kVarDataRequest = 1;
-constexpr uint32_t kVarDumpRequest = 2;
-constexpr uint32_t kHostEventRequest = 3;
-
-// The four areas, with the application's request id for each one it
-// subscribes to (0: the host-request area, which it writes).
-struct Subscription : records::Area {
-  uint32_t requestId;
-};
-
-constexpr Subscription kAreas[] = {
-    {records::kVarDataArea, kVarDataRequest},
-    {records::kVarDumpArea, kVarDumpRequest},
-    {records::kHostRequestArea, 0},
-    {records::kHostEventArea, kHostEventRequest},
-};
-
-}  // namespace
-
 bool AppClient::Check(HRESULT result, const char* what) {
   if (result == S_OK) return true;
   ADD_FAILURE() << "application: " << what << " failed with " << std::hex << static_cast<uint32_t>(result);
@@ -46,7 +24,7 @@ bool AppClient::Open(const char* name, DWORD timeoutMs) {
     ADD_FAILURE() << "application: no open reply";
     return false;
   }
-  for (const Subscription& area : kAreas) {
+  for (const records::AppArea& area : records::kAppAreas) {
     if (!Check(SimConnect_MapClientDataNameToID(handle_, area.areaName, area.areaId), area.areaName) ||
         !Check(SimConnect_MapClientDataNameToID(handle_, area.definitionName, area.definitionId),
                area.definitionName) ||
@@ -56,7 +34,7 @@ bool AppClient::Open(const char* name, DWORD timeoutMs) {
       return false;
     }
   }
-  for (const Subscription& area : kAreas) {
+  for (const records::AppArea& area : records::kAppAreas) {
     if (area.requestId == 0) continue;
     if (!Check(SimConnect_RequestClientData(handle_, area.areaId, area.requestId, area.definitionId,
                                             records::kPeriodOnSet, 0, 0, 0, 0),
@@ -119,19 +97,19 @@ bool AppClient::ReceiveOne(DWORD timeoutMs) {
       const uint8_t* data = bytes + protocol::data_msg::kData;
       const size_t n = size - protocol::data_msg::kData;
       switch (wire::LoadU32(bytes + protocol::data_msg::kRequestId)) {
-        case kVarDataRequest: {
+        case records::kAppVarDataRequestId: {
           records::VarData record;
           EXPECT_TRUE(records::DecodeVarData(data, n, &record)) << "VarData of " << n << " bytes";
           varData_.push_back(record);
           break;
         }
-        case kVarDumpRequest: {
+        case records::kAppVarDumpRequestId: {
           records::VarDump record;
           EXPECT_TRUE(records::DecodeVarDump(data, n, &record)) << "VarDump of " << n << " bytes";
           varDumps_.push_back(record);
           break;
         }
-        case kHostEventRequest: {
+        case records::kAppHostEventRequestId: {
           records::HostEvent record;
           EXPECT_TRUE(records::DecodeHostEvent(data, n, &record)) << "HostEvent of " << n << " bytes";
           events_.push_back(record);

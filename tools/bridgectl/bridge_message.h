@@ -14,9 +14,9 @@ namespace bridgectl {
 // Request ids of bridgectl's subscriptions to the areas the bridge writes.
 // They are this client's own numbers and come back in every client-data
 // message of the subscription.
-constexpr uint32_t kVarDataRequestId = 101;
-constexpr uint32_t kVarDumpRequestId = 102;
-constexpr uint32_t kHostEventRequestId = 103;
+constexpr uint32_t kVarDataRequestId = records::kAppVarDataRequestId;
+constexpr uint32_t kVarDumpRequestId = records::kAppVarDumpRequestId;
+constexpr uint32_t kHostEventRequestId = records::kAppHostEventRequestId;
 
 enum class MessageKind {
   kVarData,    // varData holds the record

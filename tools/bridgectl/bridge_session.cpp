@@ -18,19 +18,6 @@ constexpr size_t kRememberedSendIds = 64;
 
 constexpr char kConnectionLost[] = "the connection to the simulator was lost";
 
-// The four areas, with bridgectl's request id for each one it
-// subscribes to (0: the host-request area, which it writes).
-struct Subscription : records::Area {
-  uint32_t requestId;
-};
-
-constexpr Subscription kAreas[] = {
-    {records::kVarDataArea, kVarDataRequestId},
-    {records::kVarDumpArea, kVarDumpRequestId},
-    {records::kHostRequestArea, 0},
-    {records::kHostEventArea, kHostEventRequestId},
-};
-
 void Remember(std::vector<uint32_t>& sendIds, HANDLE handle) {
   uint32_t sendId = 0;
   if (SimConnect_GetLastSentPacketID(handle, &sendId) != S_OK) return;
@@ -106,7 +93,7 @@ bool BridgeSession::Open(const Endpoint& endpoint, std::string* error) {
 
   // The bridge creates the areas; the application only maps their names and
   // describes each as one block of the record's size.
-  for (const Subscription& area : kAreas) {
+  for (const records::AppArea& area : records::kAppAreas) {
     if (SimConnect_MapClientDataNameToID(handle_, area.areaName, area.areaId) != S_OK ||
         SimConnect_AddToClientDataDefinition(handle_, area.definitionId, 0, area.size, 0.0f,
                                              records::kDatumIdUnused) != S_OK) {
@@ -119,7 +106,7 @@ bool BridgeSession::Open(const Endpoint& endpoint, std::string* error) {
 
 bool BridgeSession::Subscribe(std::string* error) {
   subscriptionRejected_ = false;
-  for (const Subscription& area : kAreas) {
+  for (const records::AppArea& area : records::kAppAreas) {
     if (area.requestId == 0) continue;
     if (SimConnect_RequestClientData(handle_, area.areaId, area.requestId, area.definitionId, records::kPeriodOnSet,
                                      0, 0, 0, 0) != S_OK) {
