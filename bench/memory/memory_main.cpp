@@ -201,8 +201,10 @@ int main(int argc, char** argv) {
     // Whatever simhost owned is gone now: handles left over from the cycles
     // that remain belong to the module or to the process.
     int left = 0;
-    for (const auto& kind : DescribeNewHandles(handlesBefore, OpenHandleValues())) left += kind.second;
+    const auto kinds = DescribeNewHandles(handlesBefore, OpenHandleValues());
+    for (const auto& kind : kinds) left += kind.second;
     Note("after simhost has stopped, handles made since the cycles began that are still open: %d", left);
+    for (const auto& kind : kinds) Note("  %d x %s", kind.second, kind.first.c_str());
   }
   return ok ? 0 : 1;
 }

@@ -90,7 +90,7 @@ void RunWaitLoop(HANDLE processEvent) {
 }
 
 void CreateEvents(HANDLE* processEvent) {
-  std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+  std::lock_guard<SlimLock> lock(workerHandles.handleLock);
   workerHandles.stopEvent = CreateEventA(nullptr, TRUE, FALSE, kStopEventName);
   *processEvent = CreateEventA(nullptr, FALSE, FALSE, kProcessEventName);
   workerHandles.endEvent = CreateEventA(nullptr, TRUE, FALSE, kEndEventName);
@@ -101,7 +101,7 @@ void CreateEvents(HANDLE* processEvent) {
 
 // Closes Stop; DLLStop no longer signals it from here on.
 void CloseStop() {
-  std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+  std::lock_guard<SlimLock> lock(workerHandles.handleLock);
   HANDLE stop = workerHandles.stopEvent;
   workerHandles.stopEvent = INVALID_HANDLE_VALUE;
   if (IsValid(stop)) CloseHandle(stop);
@@ -109,7 +109,7 @@ void CloseStop() {
 
 // Sets End, unless DLLStop has closed it already.
 void SignalEnd() {
-  std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+  std::lock_guard<SlimLock> lock(workerHandles.handleLock);
   if (IsValid(workerHandles.endEvent)) SetEvent(workerHandles.endEvent);
 }
 
@@ -117,7 +117,7 @@ void SignalEnd() {
 // DLLStop has already run for this start: it may then have left the holder to
 // the worker (it does not take it while the worker is active).
 bool LeaveWorker() {
-  std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+  std::lock_guard<SlimLock> lock(workerHandles.handleLock);
   workerHandles.workerActive = false;
   return workerHandles.stopRequested;
 }

@@ -35,13 +35,13 @@ int64_t StartBridge() {
   LogMessage("Called from %s", executable);
 
   {
-    std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+    std::lock_guard<SlimLock> lock(workerHandles.handleLock);
     workerHandles.stopRequested = false;
     workerHandles.workerActive = true;
   }
   HANDLE thread = CreateThread(nullptr, kWorkerStackSize, BridgeThread, nullptr, 0, nullptr);
   if (thread == nullptr) {
-    std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+    std::lock_guard<SlimLock> lock(workerHandles.handleLock);
     workerHandles.workerActive = false;
   }
   // Without a log there is no "started" state: a further start makes a further
@@ -59,7 +59,7 @@ void StopBridge() {
 
   HANDLE end = INVALID_HANDLE_VALUE;
   {
-    std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+    std::lock_guard<SlimLock> lock(workerHandles.handleLock);
     workerHandles.stopRequested = true;
     if (IsValid(workerHandles.stopEvent)) SetEvent(workerHandles.stopEvent);
     end = workerHandles.endEvent;
@@ -84,7 +84,7 @@ void StopBridge() {
 
   bool workerDone = ended;
   {
-    std::lock_guard<std::mutex> lock(workerHandles.handleLock);
+    std::lock_guard<SlimLock> lock(workerHandles.handleLock);
     if (IsValid(workerHandles.endEvent)) CloseHandle(workerHandles.endEvent);
     workerHandles.endEvent = INVALID_HANDLE_VALUE;
     workerDone = workerDone || !workerHandles.workerActive;

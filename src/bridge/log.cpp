@@ -5,10 +5,7 @@
 // under the stream's own lock, so lines never interleave. streamLock only keeps
 // the stream alive while a line is written: writers share it, and Close takes
 // it alone, so a worker that is still logging after DLLStop ran never writes
-// to a closed stream. It is a slim reader/writer lock: it owns no kernel
-// object, so nothing is left behind when the module is unloaded (a
-// std::shared_mutex of the static runtime creates semaphores on first use
-// that FreeLibrary never releases).
+// to a closed stream.
 #include "bridge/bridge_log.h"
 
 #include <winsock2.h>
@@ -22,7 +19,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <shared_mutex>
 
+#include "bridge/slim_lock.h"
 #include "lvar/bridge_services.h"
 
 namespace bridge_log {
@@ -36,32 +36,7 @@ constexpr size_t kTimeBufferSize = 256;
 char logPath[kPathSize];     // written at process attach only
 char folderPath[kPathSize];  // the application-data folder, then the log folder
 
-SRWLOCK streamLock = SRWLOCK_INIT;
-
-// Holds streamLock for one scope: shared by writers, exclusive to replace the
-// stream.
-class StreamLockGuard {
- public:
-  explicit StreamLockGuard(bool exclusive) : exclusive_(exclusive) {
-    if (exclusive_) {
-      AcquireSRWLockExclusive(&streamLock);
-    } else {
-      AcquireSRWLockShared(&streamLock);
-    }
-  }
-  ~StreamLockGuard() {
-    if (exclusive_) {
-      ReleaseSRWLockExclusive(&streamLock);
-    } else {
-      ReleaseSRWLockShared(&streamLock);
-    }
-  }
-  StreamLockGuard(const StreamLockGuard&) = delete;
-  StreamLockGuard& operator=(const StreamLockGuard&) = delete;
-
- private:
-  const bool exclusive_;
-};
+SlimLock streamLock;
 std::atomic<FILE*> logStream{nullptr};  // replaced under streamLock (exclusive)
 
 }  // namespace
@@ -84,7 +59,7 @@ bool IsOpen() { return logStream.load(std::memory_order_acquire) != nullptr; }
 
 bool Open() {
   if (logPath[0] == '\0') return false;
-  StreamLockGuard lock(true);
+  std::lock_guard<SlimLock> lock(streamLock);
   if (logStream.load(std::memory_order_relaxed) != nullptr) return true;
   // Text mode, created or truncated; other processes may read but not write.
   FILE* stream = _fsopen(logPath, "w", _SH_DENYWR);
@@ -94,7 +69,7 @@ bool Open() {
 
 void Flush() {
   if (!IsOpen()) return;
-  StreamLockGuard lock(false);
+  std::shared_lock<SlimLock> lock(streamLock);
   if (FILE* stream = logStream.load(std::memory_order_acquire)) std::fflush(stream);
 }
 
@@ -102,7 +77,7 @@ void Close() {
   // Checked first without the lock: at process detach, after the simulator's
   // own DLLStop, there is nothing left to close and no lock is taken.
   if (!IsOpen()) return;
-  StreamLockGuard lock(true);
+  std::lock_guard<SlimLock> lock(streamLock);
   FILE* stream = logStream.exchange(nullptr, std::memory_order_acq_rel);
   if (stream != nullptr) {
     std::fflush(stream);
@@ -126,7 +101,7 @@ void LogMessage(const char* format, ...) {
   message[kMaxMessageLength] = '\0';
 
   if (!IsOpen()) return;
-  StreamLockGuard lock(false);
+  std::shared_lock<SlimLock> lock(streamLock);
   FILE* stream = logStream.load(std::memory_order_acquire);
   if (stream == nullptr) return;
 

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "bridge/slim_lock.h"
+
 class LVARHandler;
 
 namespace bridge {
@@ -58,7 +60,7 @@ extern bool accessDisabled;
 // while absent; a handle is set back to it when it is closed, so a second
 // DLLStop (at process detach) never signals, waits on or closes it again.
 struct WorkerHandles {
-  std::mutex handleLock;
+  SlimLock handleLock;
   HANDLE stopEvent = INVALID_HANDLE_VALUE;  // guarded by handleLock; closed by the worker
   HANDLE endEvent = INVALID_HANDLE_VALUE;   // guarded by handleLock; closed by DLLStop
   bool stopRequested = false;               // guarded by handleLock; DLLStop ran for this start

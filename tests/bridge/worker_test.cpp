@@ -109,7 +109,7 @@ TEST_F(WorkerTest, QuitEndsTheLoopAndTearsDownBeforeStop) {
   EXPECT_EQ(bridge::lvarHandler.load(), nullptr);
   // Stop is closed; End is set and waits for DLLStop.
   {
-    std::lock_guard<std::mutex> lock(bridge::workerHandles.handleLock);
+    std::lock_guard<SlimLock> lock(bridge::workerHandles.handleLock);
     EXPECT_EQ(bridge::workerHandles.stopEvent, INVALID_HANDLE_VALUE);
     ASSERT_NE(bridge::workerHandles.endEvent, INVALID_HANDLE_VALUE);
     EXPECT_EQ(WaitForSingleObject(bridge::workerHandles.endEvent, 0), WAIT_OBJECT_0);
