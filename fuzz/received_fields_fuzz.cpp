@@ -3,9 +3,9 @@
 // arbitrary bytes. The input is one received message, copied into a buffer of
 // exactly its length.
 //
-// The dispatch itself (SimConnectProcess and the host-request handler) sits on
-// the Windows side, so this target walks the same decisions over the same
-// reads, in the same order:
+// The dispatch's route (RouteOf, which SimConnectProcess switches on) is
+// checked against the message layout; what each handler then reads (they sit
+// on the Windows side) is walked over the same reads, in the same order:
 //   - below the 12-byte header: no kind, the message is dropped;
 //   - below MinimumSize(kind): dropped ("too short");
 //   - exception: the three fields are read without checking the result, so
@@ -85,7 +85,11 @@ void Dispatch(const uint8_t* message, size_t size) {
   bool hasSize = received_fields::ReadHeaderSize(message, size, &headerSize);
   FUZZ_CHECK(hasKind == (size >= kHeaderSize));
   FUZZ_CHECK(hasSize == hasKind);
-  if (!hasKind) return;
+  if (!hasKind) {
+    uint32_t untouched = 0xFFFFFFFF;
+    FUZZ_CHECK(received_fields::RouteOf(message, size, &untouched) == received_fields::Route::kNoHeader);
+    return;
+  }
   FUZZ_CHECK(kind == Le32(message + 8));
   FUZZ_CHECK(headerSize == Le32(message + 0));
 
@@ -106,7 +110,22 @@ void Dispatch(const uint8_t* message, size_t size) {
   uint32_t requestId = 0;
   FUZZ_CHECK(received_fields::ReadRequestId(message, size, &requestId) == (size >= kData));
 
-  if (size < minimum) return;  // dropped as too short
+  using received_fields::Route;
+  uint32_t routedKind = 0xFFFFFFFF;
+  const Route route = received_fields::RouteOf(message, size, &routedKind);
+  FUZZ_CHECK(routedKind == kind);
+  if (size < minimum) {
+    FUZZ_CHECK(route == Route::kTooShort);
+    return;  // dropped as too short
+  }
+  switch (kind) {
+    case 1: FUZZ_CHECK(route == Route::kException); break;
+    case 2: FUZZ_CHECK(route == Route::kOpen); break;
+    case 4: FUZZ_CHECK(route == Route::kEvent); break;
+    case 8: FUZZ_CHECK(route == Route::kObjectData); break;
+    case 16: FUZZ_CHECK(route == Route::kClientData); break;
+    default: FUZZ_CHECK(route == Route::kOtherKind); break;
+  }
   switch (kind) {
     case 1:
       FUZZ_CHECK(exception.exception == Le32(message + 12));

@@ -29,6 +29,25 @@ uint32_t MinimumSize(uint32_t kind) {
   }
 }
 
+Route RouteOf(const uint8_t* message, size_t size, uint32_t* kind) {
+  if (!ReadKind(message, size, kind)) return Route::kNoHeader;
+  if (size < MinimumSize(*kind)) return Route::kTooShort;
+  switch (*kind) {
+    case protocol::kKindException:
+      return Route::kException;
+    case protocol::kKindOpen:
+      return Route::kOpen;
+    case protocol::kKindEvent:
+      return Route::kEvent;
+    case protocol::kKindObjectData:
+      return Route::kObjectData;
+    case protocol::kKindClientData:
+      return Route::kClientData;
+    default:
+      return Route::kOtherKind;
+  }
+}
+
 bool ReadKind(const uint8_t* message, size_t size, uint32_t* kind) {
   if (message == nullptr || size < protocol::kReceivedHeaderSize) return false;
   *kind = wire::LoadU32(message + protocol::kReceivedKindOffset);

@@ -18,6 +18,21 @@ namespace received_fields {
 // Every other kind: the 12-byte header.
 uint32_t MinimumSize(uint32_t kind);
 
+// Where the dispatch sends a received message.
+enum class Route {
+  kNoHeader,    // below the 12-byte header: dropped, with its size logged
+  kTooShort,    // below MinimumSize(kind): dropped, with kind and size logged
+  kException,   // kind 1: logged
+  kOpen,        // kind 2: nothing to do
+  kEvent,       // kind 4: the menu
+  kObjectData,  // kind 8: the aircraft title
+  kClientData,  // kind 16: the application's requests
+  kOtherKind,   // any other kind: logged
+};
+// The route of a message of `size` bytes; `kind` receives the header's kind
+// whenever the message holds a header.
+Route RouteOf(const uint8_t* message, size_t size, uint32_t* kind);
+
 // The `kind` of the header; false when size is below the 12-byte header.
 bool ReadKind(const uint8_t* message, size_t size, uint32_t* kind);
 

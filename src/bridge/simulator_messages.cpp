@@ -108,34 +108,32 @@ void SetupConnection() {
 void SimConnectProcess(const void* message, uint32_t size) {
   const auto* bytes = static_cast<const uint8_t*>(message);
   uint32_t kind = 0;
-  if (!received_fields::ReadKind(bytes, size, &kind)) {
-    LogMessage("SimConnectProcess message of %u bytes too short", size);
-    return;
-  }
-  if (size < received_fields::MinimumSize(kind)) {
-    LogMessage("SimConnectProcess %08x too short: %u bytes", kind, size);
-    return;
-  }
-  switch (kind) {
-    case protocol::kKindException: {
+  switch (received_fields::RouteOf(bytes, size, &kind)) {
+    case received_fields::Route::kNoHeader:
+      LogMessage("SimConnectProcess message of %u bytes too short", size);
+      break;
+    case received_fields::Route::kTooShort:
+      LogMessage("SimConnectProcess %08x too short: %u bytes", kind, size);
+      break;
+    case received_fields::Route::kException: {
       received_fields::ExceptionFields fields{};
       received_fields::ReadException(bytes, size, &fields);
       LogMessage("SimConnect: EXCEPTION index=%d sendid=%d exc=%d", static_cast<int>(fields.index),
                  static_cast<int>(fields.sendId), static_cast<int>(fields.exception));
       break;
     }
-    case protocol::kKindOpen:
+    case received_fields::Route::kOpen:
       break;
-    case protocol::kKindEvent:
+    case received_fields::Route::kEvent:
       onRecvEvent(message, size);
       break;
-    case protocol::kKindObjectData:
+    case received_fields::Route::kObjectData:
       OnTitleData(bytes, size);
       break;
-    case protocol::kKindClientData:
+    case received_fields::Route::kClientData:
       ProcessHostRequest(message, size);
       break;
-    default:
+    case received_fields::Route::kOtherKind:
       LogMessage("SimConnectProcess %08x", kind);
       break;
   }
