@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "bench_panels.h"
 #include "hosted_module.h"
+#include "lateness.h"
 #include "lvar/records.h"
 #include "memory_app.h"
 #include "report.h"
@@ -110,6 +112,13 @@ bool StartHostAndModule(BenchHost& host, HostedModule& module, const HostSetting
     Note("WARNING: the module is not on the in-process channel");
   }
   return true;
+}
+
+void TrackVarData(MemoryApp& app, LatenessTracker& tracker) {
+  app.OnVarData([&tracker](double value, const char* name, double arrived) {
+    uint32_t id = 0;
+    if (BenchPanels::ParseId(name, &id)) tracker.Add(id, value, arrived);
+  });
 }
 
 bool ConnectApplication(MemoryApp& app, uint32_t count, uint32_t listTimeoutMs) {

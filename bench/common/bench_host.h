@@ -80,6 +80,10 @@ bool StartHostAndModule(BenchHost& host, HostedModule& module, const HostSetting
 // which must hold `count` variables. Prints what failed and returns false.
 bool ConnectApplication(MemoryApp& app, uint32_t count, uint32_t listTimeoutMs = 60000);
 
+class LatenessTracker;
+// Before Open: every VarData of a bench panel variable goes to `tracker`.
+void TrackVarData(MemoryApp& app, LatenessTracker& tracker);
+
 // Polls `condition` every few milliseconds until it holds or `timeoutMs`
 // passes; returns its last value.
 template <typename Condition>

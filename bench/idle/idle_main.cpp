@@ -86,10 +86,7 @@ int main(int argc, char** argv) {
 
   LatenessTracker tracker(kTableVariables, interval);
   MemoryApp app(host.Sim().Core());
-  app.OnVarData([&tracker](double value, const char* name, double arrived) {
-    uint32_t id = 0;
-    if (BenchPanels::ParseId(name, &id)) tracker.Add(id, value, arrived);
-  });
+  TrackVarData(app, tracker);
   if (!ConnectApplication(app, kTableVariables)) return 2;
   Note(settings.frameClock ? "frame clock running: the aircraft title arrives once a second as a message"
                             : "frame clock stopped: no title messages");

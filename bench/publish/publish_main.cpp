@@ -69,10 +69,7 @@ int main(int argc, char** argv) {
 
   LatenessTracker tracker(count, interval);
   MemoryApp app(host.Sim().Core());
-  app.OnVarData([&tracker](double value, const char* name, double arrived) {
-    uint32_t id = 0;
-    if (BenchPanels::ParseId(name, &id)) tracker.Add(id, value, arrived);
-  });
+  TrackVarData(app, tracker);
   if (!ConnectApplication(app, count)) return 2;
 
   // Each StartMonitoring is answered at once by a report of the variable.
