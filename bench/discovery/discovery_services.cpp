@@ -65,5 +65,5 @@ bool CheckResult(const char* label, HRESULT result) {
 }
 
 HANDLE SimConnectHandle() { return nullptr; }
-HANDLE StopEventHandle() { return nullptr; }
+bool StopRequested(bool) { return false; }
 uint32_t CurrentTick() { return GetTickCount(); }

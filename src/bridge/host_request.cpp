@@ -9,6 +9,7 @@
 #include "lvar/bridge_services.h"
 #include "lvar/lvar_handler.h"
 #include "lvar/records.h"
+#include "simconnect/protocol.h"
 
 namespace bridge {
 namespace {
@@ -77,7 +78,10 @@ void ProcessHostRequest(const void* message, uint32_t size) {
   // The name is NUL-terminated here even when the record's was not (cut at
   // 255 characters).
   records::HostRequest request{};
-  if (!received_fields::ReadHostRequest(bytes, size, &request)) return;
+  if (!received_fields::ReadHostRequest(bytes, size, &request)) {
+    LogTooShort(protocol::kKindClientData, size);
+    return;
+  }
 
   if (accessDisabled) {
     LogMessage("HostRequest %08x", request.command);

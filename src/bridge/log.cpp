@@ -22,7 +22,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "bridge/slim_lock.h"
+#include "simconnect/slim_lock.h"
 #include "lvar/bridge_services.h"
 
 namespace bridge_log {
@@ -38,6 +38,40 @@ char folderPath[kPathSize];  // the application-data folder, then the log folder
 
 SlimLock streamLock;
 std::atomic<FILE*> logStream{nullptr};  // replaced under streamLock (exclusive)
+
+// FILETIME counts 100 ns steps from 1601; the C runtime's time from 1970.
+constexpr uint64_t kFileTimeTicksPerSecond = 10000000;
+constexpr uint64_t kUnixEpochInFileTime = 116444736000000000;
+
+// The timestamp text of the latest second a line was written in. Under Wine
+// _time64 and the local-time conversion cost several microseconds a line, most
+// of a line's cost; the text only changes with the second. Each line reads the
+// system clock once, and the text is formatted afresh (local time, time zone
+// and all) whenever the second differs from the cached one.
+struct TimestampCache {
+  SlimLock lock;
+  __time64_t second = -1;             // guarded by lock
+  char text[kTimeBufferSize] = {};    // guarded by lock
+};
+TimestampCache timestampCache;
+
+// Copies the local time of now, formatted, into `out`. Conversion errors are
+// not reported: the text is then what strftime made of a zeroed time.
+void CurrentTimestamp(char (&out)[kTimeBufferSize]) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const auto second = static_cast<__time64_t>((ticks - kUnixEpochInFileTime) / kFileTimeTicksPerSecond);
+  std::lock_guard<SlimLock> guard(timestampCache.lock);
+  if (second != timestampCache.second) {
+    struct tm local = {};
+    _localtime64_s(&local, &second);
+    timestampCache.text[0] = '\0';
+    std::strftime(timestampCache.text, sizeof timestampCache.text, kTimeFormat, &local);
+    timestampCache.second = second;
+  }
+  std::memcpy(out, timestampCache.text, sizeof out);
+}
 
 }  // namespace
 
@@ -105,12 +139,8 @@ void LogMessage(const char* format, ...) {
   FILE* stream = logStream.load(std::memory_order_acquire);
   if (stream == nullptr) return;
 
-  // Conversion errors are not reported: the timestamp is then what was left.
-  char timeText[kTimeBufferSize] = {};
-  __time64_t now = _time64(nullptr);
-  struct tm local = {};
-  _localtime64_s(&local, &now);
-  std::strftime(timeText, sizeof timeText, kTimeFormat, &local);
+  char timeText[kTimeBufferSize];
+  CurrentTimestamp(timeText);
 
   // "%s %s\n", written in one call.
   char line[kTimeBufferSize + 1 + sizeof message + 1];

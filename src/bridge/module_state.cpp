@@ -40,8 +40,11 @@ void ReleaseLVARHandler() {
 
 HANDLE SimConnectHandle() { return bridge::CurrentConnection(); }
 
-HANDLE StopEventHandle() {
-  // Read without the lock: the worker, the only caller besides DLLStop, is also
-  // the only thread that closes Stop.
-  return bridge::workerHandles.stopEvent;
+bool StopRequested(bool testEvent) {
+  if (bridge::workerHandles.stopRequested.load(std::memory_order_acquire)) return true;
+  if (!testEvent) return false;
+  // Read without the lock: the worker, the only caller, is also the only
+  // thread that closes Stop.
+  HANDLE stop = bridge::workerHandles.stopEvent;
+  return stop != nullptr && stop != INVALID_HANDLE_VALUE && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
 }

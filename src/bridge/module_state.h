@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "bridge/slim_lock.h"
+#include "simconnect/slim_lock.h"
 
 class LVARHandler;
 
@@ -63,7 +63,9 @@ struct WorkerHandles {
   SlimLock handleLock;
   HANDLE stopEvent = INVALID_HANDLE_VALUE;  // guarded by handleLock; closed by the worker
   HANDLE endEvent = INVALID_HANDLE_VALUE;   // guarded by handleLock; closed by DLLStop
-  bool stopRequested = false;               // guarded by handleLock; DLLStop ran for this start
+  // DLLStop ran for this start. Written under handleLock, right beside
+  // SetEvent(Stop); read without it by Update after every due read.
+  std::atomic<bool> stopRequested{false};
   bool workerActive = false;  // guarded by handleLock; set by DLLStart, cleared by the worker when done
   HANDLE workerThread = INVALID_HANDLE_VALUE;  // simulator's thread only (DLLStart, DLLStop)
 };

@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t kExceptionMinimum = protocol::exception_msg::kIndex + 4;  // 24
 constexpr uint32_t kEventMinimum = protocol::event_msg::kEventId + 4;       // 20
 constexpr uint32_t kDataMinimum = protocol::data_msg::kData;                // 40
-constexpr uint32_t kClientDataMinimum = protocol::data_msg::kData + records::kHostRequestSize;  // 316
+constexpr uint32_t kHostRequestMinimum = protocol::data_msg::kData + records::kHostRequestSize;  // 316
 
 }  // namespace
 
@@ -21,9 +21,8 @@ uint32_t MinimumSize(uint32_t kind) {
     case protocol::kKindEvent:
       return kEventMinimum;
     case protocol::kKindObjectData:
-      return kDataMinimum;
     case protocol::kKindClientData:
-      return kClientDataMinimum;
+      return kDataMinimum;
     default:
       return protocol::kReceivedHeaderSize;
   }
@@ -81,7 +80,7 @@ bool ReadRequestId(const uint8_t* message, size_t size, uint32_t* requestId) {
 }
 
 bool ReadHostRequest(const uint8_t* message, size_t size, records::HostRequest* out) {
-  if (message == nullptr || size < kClientDataMinimum) return false;
+  if (message == nullptr || size < kHostRequestMinimum) return false;
   return records::DecodeHostRequest(message + protocol::data_msg::kData, size - protocol::data_msg::kData, out);
 }
 

@@ -14,7 +14,9 @@ namespace received_fields {
 //   exception (1)    24: code at 12, SendID at 16, argument index at 20
 //   event (4)        20: event id at 16
 //   object data (8)  40: request id at 12, the data from 40 on
-//   client data (16) 316: request id at 12, a whole HostRequest from 40 on
+//   client data (16) 40: request id at 12, the data from 40 on (every one is
+//                    a heartbeat; only request id 10000 needs a whole
+//                    HostRequest, see ReadHostRequest)
 // Every other kind: the 12-byte header.
 uint32_t MinimumSize(uint32_t kind);
 

@@ -75,6 +75,8 @@ void ShowAbout() {
 
 }  // namespace
 
+void LogTooShort(uint32_t kind, uint32_t size) { LogMessage("SimConnectProcess %08x too short: %u bytes", kind, size); }
+
 void ShowText(const char* text) {
   // The data size counts the NUL.
   uint32_t size = static_cast<uint32_t>(std::strlen(text) + 1);
@@ -113,7 +115,7 @@ void SimConnectProcess(const void* message, uint32_t size) {
       LogMessage("SimConnectProcess message of %u bytes too short", size);
       break;
     case received_fields::Route::kTooShort:
-      LogMessage("SimConnectProcess %08x too short: %u bytes", kind, size);
+      LogTooShort(kind, size);
       break;
     case received_fields::Route::kException: {
       received_fields::ExceptionFields fields{};

@@ -40,6 +40,9 @@ void SimConnectProcess(const void* message, uint32_t size);
 // dispatcher has checked to hold the event id.
 void onRecvEvent(const void* message, uint32_t size);
 
+// Logs a message of `kind` too short (`size` bytes) for the fields it carries.
+void LogTooShort(uint32_t kind, uint32_t size);
+
 // Shows `text` on the simulator's screen as scrolling yellow text for 30
 // seconds, with event 10007; the result is logged as "SimConnect_Text".
 void ShowText(const char* text);

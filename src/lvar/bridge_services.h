@@ -24,9 +24,11 @@ bool CheckResult(const char* label, HRESULT result);
 // null when there is none. Every SimConnect call fetches it anew.
 HANDLE SimConnectHandle();
 
-// The worker's Stop event (manual reset). Null or INVALID_HANDLE_VALUE while
-// it does not exist; callers treat those as "not set".
-HANDLE StopEventHandle();
+// True once the worker has been asked to stop. The stop that DLLStop raises is
+// a flag, cheap enough to read after every panel read; with `testEvent` the
+// worker's Stop event is tested as well (a round trip to the system), for a
+// stop set from outside through the event's name.
+bool StopRequested(bool testEvent);
 
 // The system's 32-bit millisecond tick count. The one source of time of the
 // bridge, so that tests can replace it. Compare ticks only as unsigned 32-bit

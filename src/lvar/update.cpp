@@ -3,17 +3,6 @@
 #include "lvar/lvar_handler.h"
 #include "lvar/panel_services.h"
 
-namespace {
-
-// The worker's Stop event, tested without waiting. A missing event is not set.
-bool StopRequested() {
-  HANDLE stop = StopEventHandle();
-  if (stop == nullptr || stop == INVALID_HANDLE_VALUE) return false;
-  return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
-}
-
-}  // namespace
-
 uint32_t LVARHandler::Update() {
   const uint32_t now = CurrentTick();
   uint32_t wait = kNoTimeout;
@@ -35,13 +24,12 @@ uint32_t LVARHandler::Update() {
     return kNoTimeout;
   }
 
-  // Testing the Stop event is a round trip to the wineserver under Wine
-  // (about 40 us, against nanoseconds for a panel read), so after the pass's
-  // first due read it is tested again only once the tick has moved: a stop
-  // request waits about a millisecond at most, and a pass over a thousand due
-  // entries does not spend most of its time asking.
-  bool stopTested = false;
-  uint32_t stopTestTick = 0;
+  // The stop that DLLStop raises is read after every due read. The Stop event
+  // itself costs a round trip to the wineserver under Wine (about 40 us, against
+  // nanoseconds for a panel read), so it is tested after the pass's first due
+  // read and then only once the tick has moved.
+  bool eventTested = false;
+  uint32_t eventTestTick = 0;
 
   for (auto& owned : registry) {
     LVAREntry& entry = *owned;
@@ -50,11 +38,12 @@ uint32_t LVARHandler::Update() {
       // at in the following pass.
       if (!ReadEntry(entry)) continue;
       const uint32_t readTick = CurrentTick();
-      if (!stopTested || readTick != stopTestTick) {
-        stopTested = true;
-        stopTestTick = readTick;
-        if (StopRequested()) return kNoTimeout;
+      const bool testEvent = !eventTested || readTick != eventTestTick;
+      if (testEvent) {
+        eventTested = true;
+        eventTestTick = readTick;
       }
+      if (StopRequested(testEvent)) return kNoTimeout;
     }
     if (entry.changed) {
       LogMessage("%s (%d) = %f", entry.name, static_cast<int>(entry.id), entry.value);

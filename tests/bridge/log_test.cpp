@@ -58,23 +58,37 @@ TEST(LogTest, OneTimestampedCrLfLinePerCallTruncatedAtEachOpen) {
   EXPECT_EQ(bridge_test::LogMessages(), (Lines{"second run"}));
 }
 
-TEST(LogTest, TheTimestampIsTheLocalTimeDayFirst) {
+std::string Stamp(const SYSTEMTIME& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02u:%02u:%04u %02u:%02u:%02u", t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute,
+                t.wSecond);
+  return text;
+}
+
+TEST(LogTest, EachLineCarriesTheLocalTimeDayFirstAcrossChangesOfSecond) {
   bridge_test::StartLog();
-  SYSTEMTIME before;
-  GetLocalTime(&before);
-  LogMessage("stamp");
-  std::string raw = bridge_test::RawLog();
-  ASSERT_GE(raw.size(), 20u);
-  char expected[32];
-  std::snprintf(expected, sizeof expected, "%02u:%02u:%04u ", before.wDay, before.wMonth, before.wYear);
-  // The date, unless midnight passed between the two readings.
-  SYSTEMTIME after;
-  GetLocalTime(&after);
-  if (after.wDay == before.wDay) {
-    EXPECT_EQ(raw.substr(0, 11), expected);
+  // Lines for more than a second, each stamped with the local time read just
+  // before or just after it was written.
+  std::vector<std::pair<std::string, std::string>> readings;
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 1200) {
+    SYSTEMTIME before;
+    SYSTEMTIME after;
+    GetLocalTime(&before);
+    LogMessage("stamp");
+    GetLocalTime(&after);
+    readings.emplace_back(Stamp(before), Stamp(after));
+    Sleep(5);
   }
-  int hours = std::stoi(raw.substr(11, 2));
-  EXPECT_TRUE(hours == before.wHour || hours == after.wHour) << raw;
+  std::string raw = bridge_test::RawLog();
+  size_t at = 0;
+  for (const auto& reading : readings) {
+    ASSERT_LE(at + 19, raw.size());
+    const std::string stamp = raw.substr(at, 19);
+    EXPECT_TRUE(stamp == reading.first || stamp == reading.second) << stamp << " read " << reading.first;
+    at = raw.find("\r\n", at) + 2;
+  }
+  EXPECT_NE(readings.front().first, readings.back().second) << "the run spans a change of second";
   bridge_test::StopLog();
 }
 

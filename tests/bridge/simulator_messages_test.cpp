@@ -33,21 +33,46 @@ class SimulatorMessagesTest : public DispatchTest {
 };
 
 TEST_F(SimulatorMessagesTest, MessagesTooShortForTheirFieldsAreLoggedAndDropped) {
-  GuardedMessage exception(1, 23), event(4, 19), title(8, 39), request(16, 315), headerless(0, 11);
+  GuardedMessage exception(1, 23), event(4, 19), title(8, 39), request(16, 39), headerless(0, 11);
   event.U32(0, 19);
   title.U32(12, 10002);
-  request.U32(12, 10000);
   bridge_test::SetTick(200000);
   for (GuardedMessage* message : {&exception, &event, &title, &request, &headerless}) Dispatch(*message);
   EXPECT_EQ(TakeLines(), (Lines{
                              "SimConnectProcess 00000001 too short: 23 bytes",
                              "SimConnectProcess 00000004 too short: 19 bytes",
                              "SimConnectProcess 00000008 too short: 39 bytes",
-                             "SimConnectProcess 00000010 too short: 315 bytes",
+                             "SimConnectProcess 00000010 too short: 39 bytes",
                              "SimConnectProcess message of 11 bytes too short",
                          }));
-  // The short client-data message counted as no heartbeat either.
+  // Without its request id the client-data message counted as no heartbeat.
   EXPECT_EQ(handler->lastHeartbeatTick, 100000u);
+  EXPECT_TRUE(NothingSent());
+}
+
+TEST_F(SimulatorMessagesTest, EveryClientDataMessageWithItsHeaderIsAHeartbeat) {
+  // Another request id needs nothing beyond the 40-byte header.
+  GuardedMessage other(16, 40), request(16, 315);
+  other.U32(12, 9999);
+  request.U32(12, 10000);
+  bridge_test::SetTick(200000);
+  Dispatch(other);
+  EXPECT_EQ(handler->lastHeartbeatTick, 200000u);
+  EXPECT_EQ(TakeLines(), Lines{});
+
+  // Request id 10000 needs the whole record: a short one is a heartbeat all
+  // the same, then dropped with its size.
+  bridge_test::SetTick(300000);
+  Dispatch(request);
+  EXPECT_EQ(handler->lastHeartbeatTick, 300000u);
+  EXPECT_EQ(TakeLines(), Lines{"SimConnectProcess 00000010 too short: 315 bytes"});
+
+  // Without Panels the header alone is refused before its heartbeat.
+  Panels = nullptr;
+  bridge_test::SetTick(400000);
+  Dispatch(other);
+  EXPECT_EQ(handler->lastHeartbeatTick, 300000u);
+  EXPECT_EQ(TakeLines(), Lines{"NO PANELS, no fish and no chips!"});
   EXPECT_TRUE(NothingSent());
 }
 

@@ -23,6 +23,7 @@ class HandlerTest : public ::testing::Test {
     lvar_test::SetTick(kStartTick);
     lvar_test::SetHandle(nullptr);
     lvar_test::SetStopEvent(nullptr);
+    lvar_test::SetStopFlag(false);
     handler.lastHeartbeatTick = kStartTick;
     handler.lastScanTick = kStartTick;  // no periodic rescan unless a test wants one
   }

@@ -18,6 +18,7 @@ std::vector<std::string> logLines;
 std::atomic<uint32_t> tick{0};
 HANDLE handle = nullptr;
 HANDLE stopEvent = nullptr;
+std::atomic<bool> stopFlag{false};
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -46,7 +47,10 @@ bool CheckResult(const char* label, HRESULT result) {
 }
 
 HANDLE SimConnectHandle() { return handle; }
-HANDLE StopEventHandle() { return stopEvent; }
+bool StopRequested(bool testEvent) {
+  if (stopFlag.load()) return true;
+  return testEvent && stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+}
 uint32_t CurrentTick() { return tick.load(); }
 
 namespace lvar_test {
@@ -74,5 +78,6 @@ void AdvanceTick(uint32_t ms) { tick.fetch_add(ms); }
 uint32_t Tick() { return tick.load(); }
 void SetHandle(HANDLE value) { handle = value; }
 void SetStopEvent(HANDLE event) { stopEvent = event; }
+void SetStopFlag(bool raised) { stopFlag.store(raised); }
 
 }  // namespace lvar_test

@@ -28,7 +28,9 @@ uint32_t Tick();
 
 // The handle SimConnectHandle returns (null at start).
 void SetHandle(HANDLE handle);
-// The handle StopEventHandle returns (null at start).
+// StopRequested: true while the flag is raised (as DLLStop raises it), and,
+// when asked to test the event, while `event` is set (null at start).
 void SetStopEvent(HANDLE event);
+void SetStopFlag(bool raised);
 
 }  // namespace lvar_test

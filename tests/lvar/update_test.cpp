@@ -197,22 +197,38 @@ TEST_F(UpdateTest, StopEventEndsThePassAfterTheFirstDueRead) {
   CloseHandle(stop);
 }
 
-TEST_F(UpdateTest, AStopSetDuringAPassIsSeenOnceTheTickMoves) {
+TEST_F(UpdateTest, AStopDuringAPassMakesTheReadInProgressTheLast) {
   Start("L:A", 100.0);
   Start("L:B", 100.0);
   Start("L:C", 100.0);
+  for (const char* name : {"L:A", "L:B", "L:C"}) panels.SetValue(name, 1.0);
   TakeLines();
+  handler.lastScanTick = 0;  // a rescan would be due
+
+  // DLLStop's flag, raised while B is read with the tick held: A went out, B
+  // is read but not reported, C is not read, no rescan and no summary line.
+  panels.beforeRead = [](int32_t id) {
+    if (id == 1) lvar_test::SetStopFlag(true);
+  };
+  const int readsBefore = panels.reads;
+  EXPECT_EQ(After(100), kNoTimeout);
+  EXPECT_EQ(panels.reads, readsBefore + 2);
+  EXPECT_EQ(TakeLines(), Lines{"L:A (0) = 1.000000"});
+  EXPECT_TRUE(Entry("L:B").changed);
+  EXPECT_EQ(Entry("L:C").lastUpdateTick, kStartTick);
+  lvar_test::SetStopFlag(false);
+  handler.lastScanTick = lvar_test::Tick();
+
+  // The Stop event set from outside is tested only once the tick has moved:
+  // set while B is read within the tick of the test after A, C is still read;
+  // with a millisecond passing, C is not read.
   HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   lvar_test::SetStopEvent(stop);
-  // Set while B is read, within the tick of the test after A: C is still read.
   panels.beforeRead = [stop](int32_t id) {
     if (id == 1) SetEvent(stop);
   };
-  const int readsBefore = panels.reads;
   EXPECT_EQ(After(100), 100u);
-  EXPECT_EQ(panels.reads, readsBefore + 3);
-
-  // Set while B is read and a millisecond passes: C is not read.
+  EXPECT_EQ(panels.reads, readsBefore + 5);
   ResetEvent(stop);
   panels.beforeRead = [stop](int32_t id) {
     if (id == 1) {
@@ -221,8 +237,8 @@ TEST_F(UpdateTest, AStopSetDuringAPassIsSeenOnceTheTickMoves) {
     }
   };
   EXPECT_EQ(After(100), kNoTimeout);
-  EXPECT_EQ(panels.reads, readsBefore + 5);
-  EXPECT_EQ(Entry("L:C").lastUpdateTick, kStartTick + 100);
+  EXPECT_EQ(panels.reads, readsBefore + 7);
+  EXPECT_EQ(Entry("L:C").lastUpdateTick, kStartTick + 200);
   lvar_test::SetStopEvent(nullptr);
   CloseHandle(stop);
 }
