@@ -122,9 +122,8 @@ bool LeaveWorker() {
   return workerHandles.stopRequested;
 }
 
-}  // namespace
-
-DWORD WINAPI BridgeThread(LPVOID) {
+// The worker's work, from its events to its teardown; its exit code.
+DWORD RunWorker() {
   HANDLE processEvent = nullptr;
   CreateEvents(&processEvent);
 
@@ -163,6 +162,21 @@ DWORD WINAPI BridgeThread(LPVOID) {
   CloseHandle(processEvent);
   LeaveWorker();
   return 0;
+}
+
+}  // namespace
+
+DWORD WINAPI BridgeThread(LPVOID) {
+  DWORD exitCode = RunWorker();
+  // The reference that DLLStart took for this worker goes with its last
+  // instruction: when it is the module's last, the module is unmapped here,
+  // after the thread has left the module's code.
+  HMODULE self = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&BridgeThread), &self)) {
+    FreeLibraryAndExitThread(self, exitCode);
+  }
+  return exitCode;
 }
 
 }  // namespace bridge

@@ -11,7 +11,8 @@ namespace bridge {
 // Process and End events, opens the connection into the connection holder,
 // runs SetupConnection and the wait loop, and tears down. Returns 1 at once
 // when SimConnect_Open failed (End is then never set and the holder stays for
-// DLLStop), 0 after a normal end.
+// DLLStop), 0 after a normal end. The thread ends by dropping the module
+// reference that DLLStart took for it (FreeLibraryAndExitThread).
 DWORD WINAPI BridgeThread(LPVOID parameter);
 
 }  // namespace bridge

@@ -15,7 +15,7 @@ __declspec(dllexport) void* Panels = nullptr;
 
 __declspec(dllexport) int64_t DLLStart() { return bridge::StartBridge(); }
 
-__declspec(dllexport) void DLLStop() { bridge::StopBridge(); }
+__declspec(dllexport) void DLLStop() { bridge::StopBridge(true); }
 
 }  // extern "C"
 
@@ -26,7 +26,7 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
       break;
     case DLL_PROCESS_DETACH:
       // After the simulator's own DLLStop this finds everything released.
-      bridge::StopBridge();
+      bridge::StopBridge(false);
       break;
     default:
       break;

@@ -18,6 +18,25 @@ constexpr DWORD kExecutablePathSize = 261;
 
 bool IsValid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE; }
 
+// Waits for `object` until `deadline` (a tick), handling meanwhile the
+// messages that other threads send to this thread's windows: the worker may be
+// inside SendMessageW to the simulator's main window, whose thread is the one
+// waiting here. Posted messages stay queued for the thread's own loop. Inside
+// the loader's lock (process detach) it only waits.
+bool WaitUntilDeadline(HANDLE object, DWORD deadline, bool letSentMessagesThrough) {
+  for (;;) {
+    const DWORD now = GetTickCount();
+    const DWORD left = static_cast<int32_t>(deadline - now) > 0 ? deadline - now : 0;
+    if (!letSentMessagesThrough) return WaitForSingleObject(object, left) == WAIT_OBJECT_0;
+    // MWMO_INPUTAVAILABLE: a message that the thread has already seen (its
+    // own GetQueueStatus or PeekMessage) but not handled wakes the wait too.
+    DWORD result = MsgWaitForMultipleObjectsEx(1, &object, left, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+    if (result != WAIT_OBJECT_0 + 1) return result == WAIT_OBJECT_0;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 }  // namespace
 
 void AttachProcess(HMODULE module) {
@@ -39,7 +58,17 @@ int64_t StartBridge() {
     workerHandles.stopRequested = false;
     workerHandles.workerActive = true;
   }
-  HANDLE thread = CreateThread(nullptr, kWorkerStackSize, BridgeThread, nullptr, 0, nullptr);
+  // The worker holds a reference on the module from before its first
+  // instruction to its last (it ends with FreeLibraryAndExitThread), so the
+  // simulator's FreeLibrary unmaps the module only once the worker is gone,
+  // however long DLLStop had to give up waiting for it.
+  HMODULE reference = nullptr;
+  HANDLE thread = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&BridgeThread),
+                         &reference)) {
+    thread = CreateThread(nullptr, kWorkerStackSize, BridgeThread, nullptr, 0, nullptr);
+    if (thread == nullptr) FreeLibrary(reference);
+  }
   if (thread == nullptr) {
     std::lock_guard<SlimLock> lock(workerHandles.handleLock);
     workerHandles.workerActive = false;
@@ -51,7 +80,7 @@ int64_t StartBridge() {
   return reinterpret_cast<int64_t>(thread);
 }
 
-void StopBridge() {
+void StopBridge(bool letSentMessagesThrough) {
   if (bridge_log::IsOpen()) {
     LogMessage("DLLSTOP");
     bridge_log::Flush();
@@ -68,18 +97,17 @@ void StopBridge() {
   // The outcome of the wait does not decide anything by itself. A worker that
   // has not created its events yet is waited for through its thread instead.
   bool ended = false;
-  const DWORD waitStart = GetTickCount();
+  const DWORD deadline = GetTickCount() + kStopWaitMs;
   if (IsValid(end)) {
-    ended = WaitForSingleObject(end, kStopWaitMs) == WAIT_OBJECT_0;
+    ended = WaitUntilDeadline(end, deadline, letSentMessagesThrough);
     // End is set just before the worker returns: within what is left of the
-    // same bound, let it leave the module's code too, since the host may
-    // unload the module as soon as DLLStop returns.
-    const DWORD spent = GetTickCount() - waitStart;
-    if (ended && spent < kStopWaitMs && IsValid(workerHandles.workerThread)) {
-      WaitForSingleObject(workerHandles.workerThread, kStopWaitMs - spent);
+    // same bound, let it leave too, so that nothing of it runs once DLLStop
+    // has returned.
+    if (ended && IsValid(workerHandles.workerThread)) {
+      WaitUntilDeadline(workerHandles.workerThread, deadline, letSentMessagesThrough);
     }
   } else if (IsValid(workerHandles.workerThread)) {
-    ended = WaitForSingleObject(workerHandles.workerThread, kStopWaitMs) == WAIT_OBJECT_0;
+    ended = WaitUntilDeadline(workerHandles.workerThread, deadline, letSentMessagesThrough);
   }
 
   bool workerDone = ended;

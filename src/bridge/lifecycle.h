@@ -22,7 +22,10 @@ int64_t StartBridge();
 // DLLStop: sets Stop, waits up to 1000 ms for the worker's End, releases what
 // the worker left and closes the log. Safe before any start, after the worker
 // ended and when called again (process detach after the simulator's own call):
-// each handle is set invalid when closed and never used after that.
-void StopBridge();
+// each handle is set invalid when closed and never used after that. With
+// `letSentMessagesThrough` the wait handles the messages other threads send
+// to the calling thread's windows (the simulator's call); process detach,
+// inside the loader's lock, only waits.
+void StopBridge(bool letSentMessagesThrough);
 
 }  // namespace bridge

@@ -18,9 +18,7 @@ HRESULT SimConnect_Open(HANDLE* outHandle, const char* name, HWND notifyWindow, 
   }
   *outHandle = client;
 
-  client->notifyWindow.store(notifyWindow);
-  client->notifyMessage.store(notifyMessage);
-  client->notifyEvent.store(notifyEvent);
+  client->SetNotifyTargets(notifyWindow, notifyMessage, notifyEvent);
 
   HRESULT result = S_OK;
   uint8_t* buffer = nullptr;

@@ -49,8 +49,9 @@ HRESULT SimConnect_CallDispatch(HANDLE handle, DispatchProc callback, void* cont
   if (client == nullptr) {
     if (callback == kPumpAllCallback && context == kPumpAllContext) {
       ForEachConnection([](SimConnectClient* each) {
-        if (each->lastDispatchCallback != nullptr) {
-          SimConnect_CallDispatch(each, each->lastDispatchCallback, each->lastDispatchContext);
+        DispatchProc eachCallback = each->lastDispatchCallback.load(std::memory_order_acquire);
+        if (eachCallback != nullptr) {
+          SimConnect_CallDispatch(each, eachCallback, each->lastDispatchContext.load(std::memory_order_acquire));
         }
       });
     }
@@ -58,8 +59,9 @@ HRESULT SimConnect_CallDispatch(HANDLE handle, DispatchProc callback, void* cont
   }
   if (callback == nullptr) return E_FAIL;
 
-  client->lastDispatchCallback = callback;
-  client->lastDispatchContext = context;
+  // The context first: the pump-all reads the callback, then its context.
+  client->lastDispatchContext.store(context, std::memory_order_release);
+  client->lastDispatchCallback.store(callback, std::memory_order_release);
 
   MessageRecord* slot = nullptr;
   while (client->receiveQueue.Pop(slot)) {

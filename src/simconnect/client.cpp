@@ -1,7 +1,9 @@
 #include "simconnect/client.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <shared_mutex>
 
 #include "simconnect/protocol.h"
 #include "simconnect/wire.h"
@@ -92,12 +94,7 @@ void SimConnectClient::Start() {
 
 void SimConnectClient::Close(uint32_t failureKindValue, int32_t statusValue) {
   SimConnectTransport::Close(failureKindValue, statusValue);
-  if (failureKindValue == kFailureNone || shutDown.load(std::memory_order_acquire)) return;
-  HWND window = notifyWindow.load();
-  uint32_t windowMessage = notifyMessage.load();
-  if (window != nullptr && windowMessage != 0) PostMessageW(window, windowMessage, 0, 0);
-  HANDLE event = notifyEvent.load();
-  if (event != nullptr) SetEvent(event);
+  if (failureKindValue != kFailureNone) Notify();
 }
 
 uint32_t SimConnectClient::OnMessage(framing::ReceivedMessage& holder) {
@@ -116,20 +113,71 @@ uint32_t SimConnectClient::OnMessage(framing::ReceivedMessage& holder) {
   return 0;
 }
 
-void SimConnectClient::QueueReceived(MessageRecord* record) {
-  if (!receiveQueue.Push(record)) return;
-  if (shutDown.load(std::memory_order_acquire)) return;
-  HWND window = notifyWindow.load();
-  uint32_t windowMessage = notifyMessage.load();
-  if (window != nullptr && windowMessage != 0) PostMessageW(window, windowMessage, 0, 0);
-  HANDLE event = notifyEvent.load();
-  if (event != nullptr) SetEvent(event);
+bool SimConnectClient::QueueReceived(MessageRecord* record) {
+  if (!receiveQueue.Push(record)) {
+    // The record's own block is freed with the record; a host block must never
+    // be, so it goes back to the host now.
+    ReturnHostBlock(record);
+    return false;
+  }
+  Notify();
+  return true;
 }
+
+void SimConnectClient::Notify() {
+  std::shared_lock<SlimLock> lock(notifyLock);
+  // A shut-down connection never notifies: its targets are cleared, and a late
+  // completion may still get here.
+  if (shutDown.load(std::memory_order_acquire)) return;
+  if (notifyWindow != nullptr && notifyMessage != 0) PostMessageW(notifyWindow, notifyMessage, 0, 0);
+  if (notifyEvent != nullptr) SetEvent(notifyEvent);
+}
+
+void SimConnectClient::SetNotifyTargets(HWND window, uint32_t windowMessage, HANDLE event) {
+  std::lock_guard<SlimLock> lock(notifyLock);
+  notifyWindow = window;
+  notifyMessage = windowMessage;
+  notifyEvent = event;
+}
+
+void SimConnectClient::ClearNotifyTargets() { SetNotifyTargets(nullptr, 0, nullptr); }
 
 void SimConnectClient::ReturnHostBlock(MessageRecord* record) {
   if (record == nullptr || record->hostOwned == 0 || record->data == nullptr) return;
-  if (hostRelease != nullptr) hostRelease(hostConnectionId, record->connectionId, record->data);
+  ReleaseHostBlock(record->connectionId, record->data);
   record->data = nullptr;
+}
+
+void SimConnectClient::ReleaseHostBlock(uint32_t connectionId, void* block) {
+  HostReleaseFn release = hostRelease.load(std::memory_order_acquire);
+  if (release != nullptr) release(hostConnectionId.load(std::memory_order_acquire), connectionId, block);
+}
+
+namespace {
+
+// Takes a reference on `client` unless its last one is already gone (it is
+// being destroyed and unlinks itself once it gets the list lock). Call with
+// the list lock held.
+bool TryAddRef(SimConnectClient* client) {
+  uint32_t count = client->refCount.load(std::memory_order_relaxed);
+  while (count != 0 && !client->refCount.compare_exchange_weak(count, count + 1, std::memory_order_relaxed)) {
+  }
+  return count != 0;
+}
+
+}  // namespace
+
+SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionId) {
+  EnterCriticalSection(&g_listLock.section);
+  SimConnectClient* found = g_listHead;
+  for (; found != nullptr; found = found->next) {
+    if (found->CurrentConnectionId() == connectionId &&
+        found->hostConnectionId.load(std::memory_order_acquire) == hostConnectionId && TryAddRef(found)) {
+      break;
+    }
+  }
+  LeaveCriticalSection(&g_listLock.section);
+  return found;
 }
 
 namespace connection_list {
@@ -138,12 +186,7 @@ std::vector<SimConnectClient*> Snapshot() {
   std::vector<SimConnectClient*> clients;
   EnterCriticalSection(&g_listLock.section);
   for (SimConnectClient* client = g_listHead; client != nullptr; client = client->next) {
-    // Skip an object whose last reference is already gone (it is being
-    // destroyed and unlinks itself once it gets the list lock).
-    uint32_t count = client->refCount.load(std::memory_order_relaxed);
-    while (count != 0 && !client->refCount.compare_exchange_weak(count, count + 1, std::memory_order_relaxed)) {
-    }
-    if (count != 0) clients.push_back(client);
+    if (TryAddRef(client)) clients.push_back(client);
   }
   LeaveCriticalSection(&g_listLock.section);
   return clients;

@@ -14,6 +14,7 @@
 
 #include "simconnect/SimConnect.h"
 #include "simconnect/message_record.h"
+#include "simconnect/slim_lock.h"
 #include "simconnect/transport/inprocess_records.h"
 #include "simconnect/transport/transport.h"
 
@@ -49,37 +50,51 @@ class SimConnectClient : public SimConnectTransport {
   void Close(uint32_t failureKind, int32_t status) override;
   uint32_t OnMessage(framing::ReceivedMessage& message) override;
 
-  // Queues a received record and notifies (window message, then event).
-  void QueueReceived(MessageRecord* record);
+  // Queues a received record and notifies (window message, then event). False
+  // when the queue had no memory for it: the message is lost, and a block the
+  // host lent goes back to the host at once.
+  bool QueueReceived(MessageRecord* record);
   // Gives a host-owned block back to the host and clears the record's data.
   void ReturnHostBlock(MessageRecord* record);
+  // Gives `block`, delivered by the host for `connectionId`, back to the host.
+  void ReleaseHostBlock(uint32_t connectionId, void* block);
+
+  // The notification targets given to SimConnect_Open (window and message,
+  // event); zero for none.
+  void SetNotifyTargets(HWND window, uint32_t windowMessage, HANDLE event);
+  // Clears the notification targets. Once it returns, no thread signals them
+  // any more: the owner may close its event.
+  void ClearNotifyTargets();
 
   RecordQueue receiveQueue;
-  std::atomic<HWND> notifyWindow{nullptr};
-  std::atomic<uint32_t> notifyMessage{0};
-  DispatchProc lastDispatchCallback = nullptr;  // client's thread only
-  void* lastDispatchContext = nullptr;          // client's thread only
+  // The dispatch of the latest SimConnect_CallDispatch: written by the client's
+  // thread, read by the simulator's pump-all on its own.
+  std::atomic<DispatchProc> lastDispatchCallback{nullptr};
+  std::atomic<void*> lastDispatchContext{nullptr};
   uint32_t sendCapacity = kSendBufferCapacity;
   uint8_t* sendStart;   // == sendBuffer; guarded by sendLock
   uint8_t* sendCursor;  // end of the bytes built so far; guarded by sendLock
   uint32_t lastSendId = 0;  // guarded by sendLock
-  std::atomic<HANDLE> notifyEvent{nullptr};
   MessageRecord* currentMessage = nullptr;  // client's thread only
   SimConnectClient* previous = nullptr;     // guarded by the connection-list lock
   SimConnectClient* next = nullptr;         // guarded by the connection-list lock
 
-  // In-process channel.
-  uint32_t hostConnectionId = 0;
-  uint32_t channelState = 0;  // 0 none, 1 registered, 2 offer sent
-  HWND simulatorWindow = nullptr;
+  // In-process channel. hostConnectionId and channelState are written on the
+  // client's thread (the open and the open reply) and read by the host's
+  // callbacks on the simulator's thread.
+  std::atomic<uint32_t> hostConnectionId{0};
+  std::atomic<uint32_t> channelState{0};  // 0 none, 1 registered, 2 offer sent
+  HWND simulatorWindow = nullptr;          // client's thread only
   uint8_t pumpRecord[24] = {};
   uint8_t offerRecord[32] = {};
   uint8_t unregisterRecord[24] = {};
-  HostAllocateFn hostAllocate = nullptr;
-  HostDiscardFn hostDiscard = nullptr;
-  HostSubmitFn hostSubmit = nullptr;
-  HostReleaseFn hostRelease = nullptr;
-  HostUnregisterFn hostUnregister = nullptr;
+  // The host's functions: written once by the attach callback (under sendLock),
+  // read by the request path and by whichever thread gives a block back.
+  std::atomic<HostAllocateFn> hostAllocate{nullptr};
+  std::atomic<HostDiscardFn> hostDiscard{nullptr};
+  std::atomic<HostSubmitFn> hostSubmit{nullptr};
+  std::atomic<HostReleaseFn> hostRelease{nullptr};
+  HostUnregisterFn hostUnregister = nullptr;  // client's thread only
   std::atomic<bool> channelActive{false};
   std::vector<PendingHostBlock> pendingHostBlocks;  // guarded by sendLock
 
@@ -93,6 +108,18 @@ class SimConnectClient : public SimConnectTransport {
  protected:
   explicit SimConnectClient(TransportKind kind);
   ~SimConnectClient() override;
+
+ private:
+  // Posts the window message, then sets the event, holding notifyLock shared.
+  void Notify();
+
+  // A leaf lock: nothing else is taken while it is held. Notifiers (completion
+  // threads, the simulator's deliver callback, a failure Close) hold it shared
+  // while they signal; ClearNotifyTargets takes it alone.
+  SlimLock notifyLock;
+  HWND notifyWindow = nullptr;   // guarded by notifyLock
+  uint32_t notifyMessage = 0;    // guarded by notifyLock
+  HANDLE notifyEvent = nullptr;  // guarded by notifyLock
 };
 
 // ---- Request path (every SimConnect_ request function) --------------------
@@ -132,6 +159,11 @@ uint32_t LiveConnections();
 // any thread.
 template <typename Visit>
 void ForEachConnection(Visit&& visit);
+
+// The first connection in construction order whose ConnectionId and host
+// number match, with a reference taken for the caller; null when none does.
+// Allocates nothing: the host's callbacks call it for every message.
+SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionId);
 
 // Implementation details of ForEachConnection.
 namespace connection_list {

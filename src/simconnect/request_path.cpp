@@ -25,8 +25,9 @@ uint32_t ReserveRequest(SimConnectClient* client, uint32_t size, uint8_t** buffe
   if (client == nullptr) return kClientUnusable;
   if (client->HasFailed()) return kClientConnectionFailed;
 
-  if (client->channelActive.load(std::memory_order_acquire) && client->hostAllocate != nullptr) {
-    auto* block = static_cast<uint8_t*>(client->hostAllocate(client->hostConnectionId, client->CurrentConnectionId(), size));
+  HostAllocateFn allocate = client->hostAllocate.load(std::memory_order_acquire);
+  if (client->channelActive.load(std::memory_order_acquire) && allocate != nullptr) {
+    auto* block = static_cast<uint8_t*>(allocate(client->hostConnectionId.load(), client->CurrentConnectionId(), size));
     if (block != nullptr) {
       std::memset(block, 0, size);
       wire::StoreU32(block + protocol::kRequestSendIdOffset, NextSendId(client));
@@ -55,9 +56,8 @@ void AbandonRequest(SimConnectClient* client, uint8_t* buffer, uint32_t size) {
     auto& pending = client->pendingHostBlocks;
     for (auto it = pending.begin(); it != pending.end(); ++it) {
       if (it->block == buffer && it->size == size) {
-        if (client->hostDiscard != nullptr) {
-          client->hostDiscard(client->hostConnectionId, client->CurrentConnectionId(), buffer);
-        }
+        HostDiscardFn discard = client->hostDiscard.load(std::memory_order_acquire);
+        if (discard != nullptr) discard(client->hostConnectionId.load(), client->CurrentConnectionId(), buffer);
         pending.erase(it);
         return;
       }
@@ -73,10 +73,9 @@ uint32_t FlushRequests(SimConnectClient* client) {
   if (client == nullptr) return 1;
 
   if (client->channelActive.load(std::memory_order_acquire) && !client->pendingHostBlocks.empty()) {
+    HostSubmitFn submit = client->hostSubmit.load(std::memory_order_acquire);
     for (const PendingHostBlock& entry : client->pendingHostBlocks) {
-      if (client->hostSubmit != nullptr) {
-        client->hostSubmit(client->hostConnectionId, client->CurrentConnectionId(), entry.size, entry.block);
-      }
+      if (submit != nullptr) submit(client->hostConnectionId.load(), client->CurrentConnectionId(), entry.size, entry.block);
     }
     client->pendingHostBlocks.clear();
   }

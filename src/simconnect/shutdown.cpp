@@ -17,7 +17,10 @@ uint32_t ShutdownConnection(SimConnectClient* client) {
   InProcessUnregister(client);
 
   // From here on the connection neither notifies nor becomes Connected again.
+  // The owner closes its event as soon as this returns: once the targets are
+  // cleared, no completion thread or host callback is still signalling them.
   client->shutDown.store(true, std::memory_order_release);
+  client->ClearNotifyTargets();
 
   MessageRecord* slot = nullptr;
   while (client->receiveQueue.Pop(slot)) client->ReturnHostBlock(slot);

@@ -16,6 +16,7 @@
 #include "bridge_test_env.h"
 #include "lvar/records.h"
 #include "simconnect/wire.h"
+#include "process_stats.h"
 #include "raw_simulator.h"
 #include "support/raw_server.h"
 #include "support/test_env.h"
@@ -56,6 +57,14 @@ class LoadedBridge {
     panels_ = reinterpret_cast<void**>(GetProcAddress(module_, "Panels"));
   }
   ~LoadedBridge() { Unload(); }
+  LoadedBridge& operator=(LoadedBridge&& other) noexcept {
+    std::swap(module_, other.module_);
+    std::swap(start_, other.start_);
+    std::swap(stop_, other.stop_);
+    std::swap(panels_, other.panels_);
+    std::swap(worker_, other.worker_);
+    return *this;
+  }
 
   bool ok() const { return module_ != nullptr && start_ != nullptr && stop_ != nullptr && panels_ != nullptr; }
   void SetPanels(void* table) { *panels_ = table; }
@@ -82,6 +91,11 @@ class LoadedBridge {
     stop_();
     return GetTickCount() - start;
   }
+  // Lets go of the handle on the worker thread.
+  void ForgetWorker() {
+    if (worker_ != nullptr) CloseHandle(worker_);
+    worker_ = nullptr;
+  }
   // Waits for the worker thread to end; its exit code, or -1 on time-out.
   int WaitForWorker(DWORD timeoutMs = 20000) {
     if (worker_ == nullptr || WaitForSingleObject(worker_, timeoutMs) != WAIT_OBJECT_0) return -1;
@@ -97,8 +111,18 @@ class LoadedBridge {
       CloseHandle(worker_);
       worker_ = nullptr;
     }
-    FreeLibrary(module_);
+    UnloadNow();
+  }
+  // FreeLibrary at once, as the simulator does right after DLLStop, whatever
+  // the worker is still doing.
+  void UnloadNow() {
+    if (module_ != nullptr) FreeLibrary(module_);
     module_ = nullptr;
+  }
+  // Loads the module again (after UnloadNow).
+  bool Reload() {
+    *this = LoadedBridge();
+    return ok();
   }
 
  private:
@@ -176,6 +200,99 @@ TEST_F(LifecycleTest, StopWhileStillConnectingReturnsWithinItsBound) {
   EXPECT_EQ(lines[0], "DLLSTART 1.0.0.21");
   EXPECT_EQ(lines[2], "DLLSTOP");
   EXPECT_EQ(lines.back(), "DLLSTOP DONE");
+}
+
+// A window of class "FS98MAIN" owned by this thread, as the simulator's main
+// window is owned by the thread that calls DLLStart and DLLStop. The thread
+// looks at its messages only when a test makes it.
+class MainWindow {
+ public:
+  MainWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"FS98MAIN";
+    RegisterClassW(&windowClass);
+    window_ = CreateWindowExW(0, L"FS98MAIN", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  }
+  ~MainWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+  }
+  HWND handle() const { return window_; }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+bool ModuleMapped() { return GetModuleHandleW(L"TVOBridge64.dll") != nullptr; }
+
+// The simulator may unload the module as soon as DLLStop returns. Each cycle
+// ends with FreeLibrary right after DLLStop; the module must stay mapped while
+// its worker runs and go once it has ended, leaving no handle behind. The
+// first cycle is a warm-up for what the process creates once.
+class UnloadTest : public LifecycleTest {
+ protected:
+  template <typename Cycle>
+  void CyclesLeaveNothingBehind(Cycle cycle) {
+    cycle();
+    ASSERT_TRUE(bridge.Reload());
+    const std::vector<uintptr_t> before = process_stats::OpenHandleValues();
+    cycle();
+    ASSERT_TRUE(bridge.Reload());
+    std::vector<uintptr_t> after = process_stats::OpenHandleValues();
+    for (const auto& kind : process_stats::DescribeNewHandles(before, after)) {
+      ADD_FAILURE() << kind.second << " x " << kind.first << " left after a cycle";
+    }
+  }
+  // FreeLibrary, then the worker's end, with this thread handling its
+  // messages as the simulator's would; the module goes with the worker.
+  void UnloadAndWaitForTheWorker(int exitCode) {
+    bridge.UnloadNow();
+    EXPECT_EQ(bridge.WaitForWorker(), exitCode);
+    EXPECT_TRUE(WaitUntil([] {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      return !ModuleMapped();
+    }));
+    bridge.ForgetWorker();
+  }
+};
+
+TEST_F(UnloadTest, AWorkerStillOpeningWithoutServerKeepsTheModuleUntilItEnds) {
+  CyclesLeaveNothingBehind([this] {
+    ASSERT_NE(bridge.Start(), 0);
+    // Each of the chain's four failed attempts pauses 350 ms: the open outlasts
+    // DLLStop's bound.
+    bridge.Stop();
+    EXPECT_EQ(bridge.WaitForWorker(0), -1) << "the worker is still opening";
+    bridge.UnloadNow();
+    EXPECT_TRUE(ModuleMapped()) << "unmapped under its running worker";
+    UnloadAndWaitForTheWorker(1);
+  });
+}
+
+TEST_F(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
+  ASSERT_EQ(FindWindowW(L"FS98MAIN", nullptr), nullptr) << "another program has an FS98MAIN window open";
+  MainWindow window;
+  ASSERT_NE(window.handle(), nullptr);
+  CyclesLeaveNothingBehind([this] {
+    std::unique_ptr<RawServer> server = RawServer::ListenPipe(kDefaultPipe);
+    ASSERT_NE(server, nullptr);
+    ASSERT_NE(bridge.Start(), 0);
+    // The worker has connected and sent the window its first record; this
+    // thread has not looked at its messages yet.
+    ASSERT_TRUE(WaitUntil([] { return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }));
+    DWORD took = bridge.TimedStop();
+    EXPECT_LT(took, 1000u) << "DLLStop's wait let the worker's messages through and saw it end";
+    // The worker went on past its messages: the Open request reached the pipe.
+    ASSERT_TRUE(server->Accept());
+    EXPECT_EQ(U32(server->ReadMessage(), 8), 0xF0000001u);
+    UnloadAndWaitForTheWorker(0);
+    Lines lines = bridge_test::LogMessages();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "DLLSTOP DONE");
+  });
 }
 
 // The module connected to a RawServer playing the simulator.

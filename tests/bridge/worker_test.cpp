@@ -38,7 +38,7 @@ class WorkerTest : public ::testing::Test {
   }
   void TearDown() override {
     bridge_test::SmallPanels::readsThrow = false;
-    bridge::StopBridge();
+    bridge::StopBridge(true);
     if (worker != nullptr) {
       EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
       CloseHandle(worker);
@@ -114,7 +114,7 @@ TEST_F(WorkerTest, QuitEndsTheLoopAndTearsDownBeforeStop) {
     ASSERT_NE(bridge::workerHandles.endEvent, INVALID_HANDLE_VALUE);
     EXPECT_EQ(WaitForSingleObject(bridge::workerHandles.endEvent, 0), WAIT_OBJECT_0);
   }
-  bridge::StopBridge();
+  bridge::StopBridge(true);
   EXPECT_EQ(bridge::workerHandles.endEvent, INVALID_HANDLE_VALUE);
   EXPECT_EQ(bridge::workerHandles.workerThread, INVALID_HANDLE_VALUE);
   Lines lines = bridge_test::LogMessages();

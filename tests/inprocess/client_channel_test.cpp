@@ -18,6 +18,7 @@
 #include "simconnect/wire.h"
 #include "simhost/simhost_test_env.h"
 #include "support/bytes.h"
+#include "support/failing_allocations.h"
 #include "support/raw_server.h"
 #include "support/test_env.h"
 
@@ -276,8 +277,8 @@ TEST_F(ClientChannelTest, AttachTakesOneMatchingTableOnce) {
   std::vector<uint8_t> second = table;
   for (uint32_t offset = 16; offset < 48; offset += 8) wire::StoreU64(second.data() + offset, 0x1111);
   EXPECT_EQ(attach(second.data()), 0);
-  EXPECT_EQ(reinterpret_cast<void*>(a.client()->hostAllocate), reinterpret_cast<void*>(&recording_host::Allocate));
-  EXPECT_EQ(reinterpret_cast<void*>(a.client()->hostRelease), reinterpret_cast<void*>(&recording_host::Release));
+  EXPECT_EQ(reinterpret_cast<void*>(a.client()->hostAllocate.load()), reinterpret_cast<void*>(&recording_host::Allocate));
+  EXPECT_EQ(reinterpret_cast<void*>(a.client()->hostRelease.load()), reinterpret_cast<void*>(&recording_host::Release));
   ASSERT_EQ(SimConnect_MenuRemoveSubItem(a.handle(), 1, 2), S_OK);
   EXPECT_EQ(recording_host::CallsOf(HostCall::kSubmit).size(), 1u) << "the first table's submit took the request";
 }
@@ -429,6 +430,44 @@ TEST_F(ClientChannelTest, DeliveredBlocksAreReadInPlaceAndReleasedExactlyOnce) {
   for (auto& block : blocks) expected.push_back(block.data());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(released, expected) << "each block exactly once, the stray one never";
+}
+
+TEST_F(ClientChannelTest, WithoutMemoryADeliveredBlockGoesBackToTheHostAtOnceAndIsNeverFreed) {
+  CreateWindowOfThisProcess();
+  PipeConnection a;
+  OpenAttached(a, true, 7);
+  const uint32_t id = a.client()->CurrentConnectionId();
+  recording_host::Reset();
+  a.event().Wait(0);  // a notification the open reply may have left
+
+  // No memory for the record, then none for the receive queue's node. The
+  // blocks are the host's (here a vector's, which would be freed twice).
+  std::vector<uint8_t> noRecord = MakeReceived(4, 24);
+  std::vector<uint8_t> noNode = MakeReceived(4, 24);
+  failing_allocations::FailNext(0, 1);
+  deliver_(7, id, 24, noRecord.data());
+  failing_allocations::FailNext(1, 1);
+  deliver_(7, id, 24, noNode.data());
+  std::vector<HostCall> released = recording_host::CallsOf(HostCall::kRelease);
+  ASSERT_EQ(released.size(), 2u);
+  EXPECT_EQ(released[0].block, noRecord.data());
+  EXPECT_EQ(released[1].block, noNode.data());
+  for (const HostCall& call : released) {
+    EXPECT_EQ(call.hostConnectionId, 7u);
+    EXPECT_EQ(call.connectionId, id);
+  }
+  EXPECT_FALSE(a.event().IsSet()) << "a lost message wakes nobody";
+  std::vector<uint8_t> got;
+  EXPECT_FALSE(a.Next(&got, nullptr, 0));
+
+  // With memory again the channel goes on; each block went back once.
+  std::vector<uint8_t> later = MakeReceived(4, 24);
+  deliver_(7, id, 24, later.data());
+  const void* address = nullptr;
+  ASSERT_TRUE(a.Next(&got, &address, 0));
+  EXPECT_EQ(address, later.data());
+  a.Close();
+  EXPECT_EQ(recording_host::CallsOf(HostCall::kRelease).size(), 3u);
 }
 
 TEST_F(ClientChannelTest, ABlockQueuedAfterTheCloseDrainedTheQueueStillGoesBackToTheHost) {

@@ -72,7 +72,7 @@ int RunClient(const char* name, uint32_t tag) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   HANDLE handle = nullptr;
   if (SimConnect_Open(&handle, name, nullptr, 0, event, kConfigIndexDefault) != S_OK) return 1;
-  std::printf("channelState %u\n", static_cast<SimConnectClient*>(handle)->channelState);
+  std::printf("channelState %u\n", static_cast<SimConnectClient*>(handle)->channelState.load());
   std::fflush(stdout);
   if (bridge_app::SetUp(handle) != S_OK || bridge_app::Connect(handle, tag, 3) != S_OK) return 2;
   DWORD start = GetTickCount();
@@ -87,7 +87,7 @@ int RunClient(const char* name, uint32_t tag) {
     if (bridge_app::ReadHostEvent(message, size, &reply) && reply.reference == tag) {
       std::printf("connect reply code %u reference 0x%x value %.2f text %s\n", reply.code, reply.reference,
                   reply.value, reply.text);
-      std::printf("channelState %u after the exchange\n", static_cast<SimConnectClient*>(handle)->channelState);
+      std::printf("channelState %u after the exchange\n", static_cast<SimConnectClient*>(handle)->channelState.load());
       std::fflush(stdout);
       SimConnect_Close(handle);
       return 0;

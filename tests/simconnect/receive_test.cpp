@@ -176,8 +176,8 @@ TEST(Receive, CloseIsOrderlyAndQuiet) {
   Connection c("close");
   ASSERT_NE(c.client, nullptr);
   c.Send(16, 40, 1);
-  ASSERT_TRUE(WaitUntil([&] { return c.Queued() == 1; }));
-  ResetEvent(c.event.handle);
+  ASSERT_TRUE(c.event.Wait()) << "the message's notification, taken";
+  ASSERT_EQ(c.Queued(), 1u);
   ASSERT_EQ(SimConnect_MenuRemoveSubItem(c.client, 1, 2), S_OK);
   EXPECT_EQ(SimConnect_Close(c.client), S_OK);
   c.client = nullptr;

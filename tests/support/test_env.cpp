@@ -39,7 +39,7 @@ std::vector<uint8_t> MakeReceived(uint32_t kind, uint32_t size) {
 SimConnectClient* ConnectClientToPipe(const std::wstring& path, HANDLE notifyEvent, uint32_t maxReceiveSize) {
   SimConnectClient* client = SimConnectClient::Create(TransportKind::Pipe);
   if (client == nullptr) return nullptr;
-  client->notifyEvent.store(notifyEvent);
+  client->SetNotifyTargets(nullptr, 0, notifyEvent);
   std::wstring name = PipeNameOf(path);
   if (ConnectTransport(client, 0, L".", name.c_str(), maxReceiveSize, false) != 0) {
     ShutdownConnection(client);

@@ -35,20 +35,6 @@ void SendRecord(HWND window, uint8_t* record) {
                reinterpret_cast<LPARAM>(record));
 }
 
-// Finds the connection with this ConnectionId and host number, with a
-// reference taken; null when none matches.
-SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionId) {
-  SimConnectClient* found = nullptr;
-  ForEachConnection([&](SimConnectClient* client) {
-    if (found == nullptr && client->CurrentConnectionId() == connectionId &&
-        client->hostConnectionId == hostConnectionId) {
-      client->AddRef();
-      found = client;
-    }
-  });
-  return found;
-}
-
 // Called by the simulator with its 48-byte function table (command 2).
 // Returns 1 when the table was taken, 0 otherwise.
 int AttachCallback(const uint8_t* record) {
@@ -65,10 +51,10 @@ int AttachCallback(const uint8_t* record) {
     // lets only one of two tables offered at once be taken.
     SendLockGuard lock;
     if (!client->channelActive.load(std::memory_order_acquire)) {
-      client->hostAllocate = FunctionAt<HostAllocateFn>(record, table::kAllocate);
-      client->hostDiscard = FunctionAt<HostDiscardFn>(record, table::kDiscard);
-      client->hostSubmit = FunctionAt<HostSubmitFn>(record, table::kSubmit);
-      client->hostRelease = FunctionAt<HostReleaseFn>(record, table::kRelease);
+      client->hostAllocate.store(FunctionAt<HostAllocateFn>(record, table::kAllocate));
+      client->hostDiscard.store(FunctionAt<HostDiscardFn>(record, table::kDiscard));
+      client->hostSubmit.store(FunctionAt<HostSubmitFn>(record, table::kSubmit));
+      client->hostRelease.store(FunctionAt<HostReleaseFn>(record, table::kRelease));
       client->channelActive.store(true, std::memory_order_release);
       taken = 1;
     }
@@ -83,8 +69,11 @@ void DeliverCallback(uint32_t hostConnectionId, uint32_t connectionId, uint32_t 
   SimConnectClient* client = FindConnection(hostConnectionId, connectionId);
   if (client == nullptr) return;  // no such connection: the block is not ours to release
   MessageRecord* record = MessageRecord::Create(static_cast<uint8_t*>(block), size, connectionId, 1);
-  if (record != nullptr) {
-    client->QueueReceived(record);
+  if (record == nullptr) {
+    // No memory for the record: the message is lost, and its block goes back now.
+    client->ReleaseHostBlock(connectionId, block);
+  } else {
+    client->QueueReceived(record);  // gives the block back itself when it cannot queue
     record->Release();
   }
   client->Release();
@@ -94,7 +83,7 @@ void DeliverCallback(uint32_t hostConnectionId, uint32_t connectionId, uint32_t 
 
 void InProcessCheck(SimConnectClient* client) {
   HWND window = FindWindowW(inprocess::kWindowClass, nullptr);
-  if (window == nullptr || client->channelState != 0) return;
+  if (window == nullptr || client->channelState.load() != 0) return;
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
   if (processId != GetCurrentProcessId()) return;
@@ -112,17 +101,19 @@ void InProcessCheck(SimConnectClient* client) {
     wire::StoreU64(client->pumpRecord + small_record::kAddress, AddressOf(reinterpret_cast<const void*>(&SimConnect_CallDispatch)));
     SendRecord(window, client->pumpRecord);
   }
-  client->channelState = 1;
   client->simulatorWindow = window;
+  client->channelState.store(1);
 }
 
 void InProcessOpenReply(SimConnectClient* client, const uint8_t* message, uint32_t size) {
-  if (size != protocol::open_reply::kSize || client->hostConnectionId != 0 || client->channelState != 1) return;
+  if (size != protocol::open_reply::kSize || client->hostConnectionId.load() != 0 || client->channelState.load() != 1) {
+    return;
+  }
   if (wire::LoadU32(message + protocol::kReceivedKindOffset) != protocol::kKindOpen) return;
   uint32_t hostConnectionId = wire::LoadU32(message + protocol::open_reply::kHostConnectionId);
   if (hostConnectionId == 0) return;
-  client->hostConnectionId = hostConnectionId;
-  client->channelState = 2;
+  client->hostConnectionId.store(hostConnectionId);
+  client->channelState.store(2);
 
   std::memset(client->offerRecord, 0, sizeof client->offerRecord);
   wire::StoreU32(client->offerRecord + inprocess::kSizeField, offer::kSize);
@@ -135,6 +126,6 @@ void InProcessOpenReply(SimConnectClient* client, const uint8_t* message, uint32
 }
 
 void InProcessUnregister(SimConnectClient* client) {
-  if (client->channelState == 0 || LiveConnections() != 1 || client->hostUnregister == nullptr) return;
+  if (client->channelState.load() == 0 || LiveConnections() != 1 || client->hostUnregister == nullptr) return;
   client->hostUnregister(reinterpret_cast<void*>(&SimConnect_CallDispatch));
 }
