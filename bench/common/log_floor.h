@@ -1,8 +1,10 @@
 // What one line of the module's log costs on this machine: the module writes
-// a line for every change it publishes, formatted with a local timestamp and
-// flushed at once. Timed here with the same steps (format, _time64, local
-// time, strftime, one fwrite, fflush) on a file of the temporary folder, and
-// the timestamp's steps alone.
+// a line for every change it publishes, with a local timestamp, flushed at
+// once. Timed here with the same steps (format, one reading of the system
+// clock, the timestamp text formatted afresh only when the second changes,
+// one fwrite, fflush) on a file of the temporary folder; and, apart, what
+// formatting the timestamp afresh costs (_time64, local time, strftime), which
+// the module does once a second.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +12,7 @@
 namespace bench {
 
 struct LogLineCost {
-  double lineUs = 0.0;       // a whole line; 0 when no file could be made
+  double lineUs = 0.0;       // a whole line as the module writes it; 0 when no file could be made
   double timestampUs = 0.0;  // _time64, _localtime64_s and strftime alone
 };
 

@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
   // publishes (over the pipe some are still queued when the window ends).
   Row("worker CPU time per change (read and published)", reads ? 1000.0 * cpu / reads : 0.0, "us", 1);
   Row("  one flushed log line like the module's", logLine.lineUs, "us", 1);
-  Row("    of which its timestamp (_time64, local time)", logLine.timestampUs, "us", 1);
+  Row("  local time formatted afresh (once a second)", logLine.timestampUs, "us", 1);
   Row("process CPU time per second (simhost too)", processCpu / windowS, "ms/s", 1);
   Row("worker wake-ups per second: messages", wakes.messages / windowS, "/s", 1);
   Row("worker wake-ups per second: time-outs", wakes.timedOut / windowS, "/s", 1);
