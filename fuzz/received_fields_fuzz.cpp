@@ -98,7 +98,7 @@ void Dispatch(const uint8_t* message, size_t size) {
     case 1: FUZZ_CHECK(minimum == 24); break;
     case 4: FUZZ_CHECK(minimum == 20); break;
     case 8: FUZZ_CHECK(minimum == 40); break;
-    case 16: FUZZ_CHECK(minimum == 316); break;
+    case 16: FUZZ_CHECK(minimum == 40); break;
     default: FUZZ_CHECK(minimum == kHeaderSize); break;
   }
   // Each read agrees with the minimum, whatever the kind says: a read never
