@@ -19,6 +19,12 @@ bool PutString(uint8_t* request, uint32_t offset, const char* text) {
 
 }  // namespace
 
+uint32_t NextSendId(uint32_t last) {
+  uint32_t id = last + 1;
+  if (id == 0) id = 1;
+  return id;
+}
+
 void WriteHeader(uint8_t* request, uint32_t size, uint32_t id) {
   StoreU32(request + kRequestSizeOffset, size);
   StoreU32(request + kRequestVersionOffset, kProtocolVersion);

@@ -9,6 +9,10 @@
 
 namespace request_encoding {
 
+// The SendID that follows `last`: SendIDs run 1 .. 0xFFFFFFFF and wrap to 1,
+// never 0.
+uint32_t NextSendId(uint32_t last);
+
 void WriteHeader(uint8_t* request, uint32_t size, uint32_t id);
 
 bool WriteOpen(uint8_t* request, const char* name);

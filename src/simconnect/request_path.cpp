@@ -5,16 +5,15 @@
 
 #include "simconnect/client.h"
 #include "simconnect/protocol.h"
+#include "simconnect/request_encoding.h"
 #include "simconnect/wire.h"
 
 namespace {
 
-// SendIDs run 1 .. 0xFFFFFFFF and wrap to 1, never 0. Call with sendLock held.
+// Numbers the next request of `client`. Call with sendLock held.
 uint32_t NextSendId(SimConnectClient* client) {
-  uint32_t id = client->lastSendId + 1;
-  if (id == 0) id = 1;
-  client->lastSendId = id;
-  return id;
+  client->lastSendId = request_encoding::NextSendId(client->lastSendId);
+  return client->lastSendId;
 }
 
 }  // namespace
