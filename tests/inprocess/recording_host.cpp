@@ -175,7 +175,3 @@ std::vector<uint8_t> Table(uint32_t hostConnectionId, uint32_t connectionId) {
 }
 
 }  // namespace recording_host
-
-uint64_t U64At(const std::vector<uint8_t>& bytes, size_t offset) { return wire::LoadU64(bytes.data() + offset); }
-
-uint64_t AddressOf(const void* function) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(function)); }

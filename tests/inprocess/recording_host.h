@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "simconnect/transport/inprocess_records.h"
+#include "support/bytes.h"
 
 class RecordingWindow {
  public:
@@ -68,7 +69,3 @@ void Unregister(void* pump);
 std::vector<uint8_t> Table(uint32_t hostConnectionId, uint32_t connectionId);
 
 }  // namespace recording_host
-
-// Little-endian 64-bit field of a record.
-uint64_t U64At(const std::vector<uint8_t>& bytes, size_t offset);
-uint64_t AddressOf(const void* function);

@@ -40,10 +40,10 @@ std::string Narrow(const std::wstring& text) {
 
 // SimConnect.cfg in Public Documents, Documents and the current directory,
 // written for one test; whatever was there before is put back afterwards.
-class ConfigFiles {
+class FolderFiles {
  public:
-  ConfigFiles() { ConfigFilePaths(paths_); }
-  ~ConfigFiles() {
+  FolderFiles() { ConfigFilePaths(paths_); }
+  ~FolderFiles() {
     for (int i = 0; i < 3; ++i) {
       if (!wrote_[i]) continue;
       if (hadOld_[i]) {
@@ -53,8 +53,8 @@ class ConfigFiles {
       }
     }
   }
-  ConfigFiles(const ConfigFiles&) = delete;
-  ConfigFiles& operator=(const ConfigFiles&) = delete;
+  FolderFiles(const FolderFiles&) = delete;
+  FolderFiles& operator=(const FolderFiles&) = delete;
 
   // folder: 0 Public Documents, 1 Documents, 2 current directory.
   bool Write(int folder, const std::string& text) {
@@ -121,7 +121,7 @@ TEST(OpenConnectionTest, TheThreeFoldersDecideTheEndpointKeyByKey) {
   // Public Documents alone would lead to TCP on a host that does not resolve;
   // Documents turns the protocol back to the pipe and raises the limit; the
   // current directory names the local server and its own pipe.
-  ConfigFiles files;
+  FolderFiles files;
   ASSERT_TRUE(files.Write(0, "[SimConnect]\r\nProtocol=IPv6\r\nAddress=nohost.invalid\r\nPort=" +
                                  Narrow(PipeNameOf(publicPipe)) +
                                  "\r\nMaxReceiveSize=50000\r\nDisableNagle=1\r\n"));
@@ -147,7 +147,7 @@ TEST(OpenConnectionTest, ANumberedSectionMustHoldAnEntryInSomeFile) {
   auto defaultServer = RawServer::ListenPipe(kDefaultPipe);
   ASSERT_TRUE(sectionServer && mainServer && defaultServer);
 
-  ConfigFiles files;
+  FolderFiles files;
   ASSERT_TRUE(files.Write(0, "[SimConnect]\r\nPort=" + Narrow(PipeNameOf(mainPipe)) +
                                  "\r\n[SimConnect.8]\r\nPort=" + Narrow(PipeNameOf(sectionPipe)) + "\r\n"));
   ASSERT_TRUE(files.Write(1, "[SimConnect.7]\r\n"));
@@ -175,7 +175,7 @@ TEST(OpenConnectionTest, TheDefaultIndexIgnoresTheFilesAndIndexZeroNeedsNone) {
     auto fileServer = RawServer::ListenPipe(filePipe);
     auto defaultServer = RawServer::ListenPipe(kDefaultPipe);
     ASSERT_TRUE(fileServer && defaultServer);
-    ConfigFiles files;
+    FolderFiles files;
     const std::string text = "[SimConnect]\r\nProtocol=Pipe\r\nAddress=.\r\nPort=" + Narrow(PipeNameOf(filePipe)) +
                              "\r\nMaxReceiveSize=60000\r\nDisableNagle=1\r\n";
     ASSERT_TRUE(files.Write(0, text));
@@ -237,7 +237,7 @@ TEST(OpenConnectionTest, OnlyLoopbackAddressesLeadOnToTheNextStage) {
   // A pipe on the server "localhost" that nobody serves, and TCP to "localhost"
   // on a port where nothing listens on ::1: each fails alone, although every
   // later stage would have found a listener.
-  ConfigFiles files;
+  FolderFiles files;
   ASSERT_TRUE(files.Write(2, "[SimConnect]\r\nProtocol=Pipe\r\nAddress=localhost\r\nPort=" +
                                  Narrow(PipeNameOf(UniquePipePath("nobody"))) +
                                  "\r\n[SimConnect.1]\r\nProtocol=IPv6\r\nAddress=localhost\r\nPort=" +

@@ -20,14 +20,14 @@ class OpenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = UniquePipePath("open");
-    config_ = std::make_unique<PipeConfig>(kIndex, PipeNameOf(path_));
+    config_ = std::make_unique<ScopedFile>(ConfigFiles::PathOf(ConfigFolder::kCurrent), PipeSection(kIndex, path_));
     ASSERT_TRUE(config_->written());
     server_ = RawServer::ListenPipe(path_);
     ASSERT_NE(server_, nullptr);
   }
 
   std::wstring path_;
-  std::unique_ptr<PipeConfig> config_;
+  std::unique_ptr<ScopedFile> config_;
   std::unique_ptr<RawServer> server_;
 };
 

@@ -16,6 +16,7 @@
 
 #include "simconnect/client.h"
 #include "simconnect/transport/transport_internal.h"
+#include "support/bytes.h"
 #include "support/process_stats.h"
 #include "support/raw_server.h"
 #include "support/test_env.h"

@@ -1,5 +1,6 @@
-// Building expected byte images in tests with literal offsets, independent of
-// the library's own layout definitions.
+// Byte images in tests: an expected-bytes builder with literal offsets (kept
+// independent of the library's own layout definitions), readers at offsets,
+// and the messages a simulator sends.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,9 @@ class Bytes {
   Bytes& U32(size_t offset, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes_.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
     return *this;
+  }
+  Bytes& U64(size_t offset, uint64_t value) {
+    return U32(offset, static_cast<uint32_t>(value)).U32(offset + 4, static_cast<uint32_t>(value >> 32));
   }
   Bytes& F32(size_t offset, float value) {
     uint32_t bits;
@@ -38,7 +42,21 @@ class Bytes {
   std::vector<uint8_t> bytes_;
 };
 
-inline uint32_t U32At(const std::vector<uint8_t>& bytes, size_t offset) {
-  return static_cast<uint32_t>(bytes.at(offset)) | (static_cast<uint32_t>(bytes.at(offset + 1)) << 8) |
-         (static_cast<uint32_t>(bytes.at(offset + 2)) << 16) | (static_cast<uint32_t>(bytes.at(offset + 3)) << 24);
+// Little-endian reads; an offset past the end throws (the test fails).
+uint32_t U32At(const std::vector<uint8_t>& bytes, size_t offset);
+uint64_t U64At(const std::vector<uint8_t>& bytes, size_t offset);
+// The text at `offset`, up to its NUL or the end of the bytes.
+std::string TextAt(const std::vector<uint8_t>& bytes, size_t offset);
+
+// A received message of `size` bytes: size, version 4, kind, then zeros.
+std::vector<uint8_t> MakeReceived(uint32_t kind, uint32_t size);
+// The 316-byte client-data message (kind 16) of request 10000 that carries a
+// HostRequest record at offset 40, encoded by records::EncodeHostRequest.
+std::vector<uint8_t> HostRequestMessage(uint32_t command, const char* name = "", double value = 0.0,
+                                        uint32_t param = 0, uint32_t tag = 0x1234);
+
+// A function's address as the 64-bit number a record carries.
+template <typename Function>
+uint64_t AddressOf(Function* function) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(function));
 }

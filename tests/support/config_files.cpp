@@ -1,6 +1,8 @@
-#include "support/config_env.h"
+#include "support/config_files.h"
 
 #include <utility>
+
+#include "support/paths.h"
 
 bool ReadWholeFile(const std::wstring& path, std::string* text) {
   // Also a file that another process keeps open for writing (a log).
@@ -34,6 +36,62 @@ ScopedFile::~ScopedFile() {
     WriteWholeFile(path_, old_);
   } else {
     DeleteFileW(path_.c_str());
+  }
+}
+
+std::string CfgSection(uint32_t index, std::initializer_list<std::string> lines) {
+  std::string text = index == 0 ? "[SimConnect]\r\n" : "[SimConnect." + std::to_string(index) + "]\r\n";
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+std::string PipeSection(uint32_t index, const std::wstring& pipePath) {
+  std::string name;
+  for (wchar_t c : PipeNameOf(pipePath)) name += static_cast<char>(c);
+  return CfgSection(index, {"Protocol=Pipe", "Address=.", "Port=" + name});
+}
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(value) : std::wstring();
+}
+
+}  // namespace
+
+std::wstring ConfigFiles::PathOf(ConfigFolder folder) {
+  switch (folder) {
+    case ConfigFolder::kPublicDocuments:
+      return Environment(L"PUBLIC") + L"\\Documents\\SimConnect.cfg";
+    case ConfigFolder::kDocuments:
+      return Environment(L"USERPROFILE") + L"\\Documents\\SimConnect.cfg";
+    case ConfigFolder::kCurrent:
+      break;
+  }
+  wchar_t current[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, current);
+  return std::wstring(current) + L"\\SimConnect.cfg";
+}
+
+bool ConfigFiles::Write(ConfigFolder folder, const std::string& text) {
+  const int i = static_cast<int>(folder);
+  const std::wstring path = PathOf(folder);
+  if (!wrote_[i]) hadOld_[i] = ReadWholeFile(path, &old_[i]);
+  wrote_[i] = true;
+  return WriteWholeFile(path, text);
+}
+
+ConfigFiles::~ConfigFiles() {
+  for (int i = 0; i < 3; ++i) {
+    if (!wrote_[i]) continue;
+    const std::wstring path = PathOf(static_cast<ConfigFolder>(i));
+    if (hadOld_[i]) {
+      WriteWholeFile(path, old_[i]);
+    } else {
+      DeleteFileW(path.c_str());
+    }
   }
 }
 
@@ -73,22 +131,3 @@ void RegistryPorts::RemoveKey() {
   Clear();
   RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
-
-namespace {
-
-std::wstring CurrentDirectoryFile(const wchar_t* name) {
-  wchar_t folder[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, folder);
-  return std::wstring(folder) + L"\\" + name;
-}
-
-std::string PipeSection(uint32_t index, const std::wstring& pipeName) {
-  std::string name;
-  for (wchar_t c : pipeName) name += static_cast<char>(c);
-  return "[SimConnect." + std::to_string(index) + "]\r\nProtocol=Pipe\r\nAddress=.\r\nPort=" + name + "\r\n";
-}
-
-}  // namespace
-
-PipeConfig::PipeConfig(uint32_t index, const std::wstring& pipeName)
-    : file_(CurrentDirectoryFile(L"SimConnect.cfg"), PipeSection(index, pipeName)) {}

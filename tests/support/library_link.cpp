@@ -1,0 +1,50 @@
+#include "support/library_link.h"
+
+#include "simconnect/SimConnect.h"
+#include "simconnect/client.h"
+#include "support/paths.h"
+
+SimConnectClient* ConnectClientToPipe(const std::wstring& path, HANDLE notifyEvent, uint32_t maxReceiveSize) {
+  SimConnectClient* client = SimConnectClient::Create(TransportKind::Pipe);
+  if (client == nullptr) return nullptr;
+  client->SetNotifyTargets(nullptr, 0, notifyEvent);
+  std::wstring name = PipeNameOf(path);
+  if (ConnectTransport(client, 0, L".", name.c_str(), maxReceiveSize, false) != 0) {
+    ShutdownConnection(client);
+    return nullptr;
+  }
+  return client;
+}
+
+LibraryLink::LibraryLink(const char* tag, uint32_t maxReceiveSize) {
+  const std::wstring path = UniquePipePath(tag);
+  server = RawServer::ListenPipe(path);
+  if (server == nullptr) return;
+  handle = ConnectClientToPipe(path, event.handle, maxReceiveSize);
+  if (handle != nullptr && !server->Accept()) Close();
+}
+
+LibraryLink::~LibraryLink() { Close(); }
+
+HRESULT LibraryLink::Close() {
+  HRESULT result = SimConnect_Close(handle);
+  handle = nullptr;
+  return result;
+}
+
+bool LibraryLink::Failed() const { return handle != nullptr && static_cast<SimConnectClient*>(handle)->HasFailed(); }
+
+std::vector<uint8_t> LibraryLink::Next(DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const void* message = nullptr;
+    uint32_t size = 0;
+    if (SimConnect_GetNextDispatch(handle, &message, &size) == S_OK) {
+      const auto* bytes = static_cast<const uint8_t*>(message);
+      return std::vector<uint8_t>(bytes, bytes + size);
+    }
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeoutMs) return {};
+    event.Wait(timeoutMs - elapsed);
+  }
+}
