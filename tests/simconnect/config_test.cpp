@@ -1,254 +1,177 @@
-// Reading SimConnect.cfg files and the registry ports: the three folders, every
-// key rule, the section check and the registry reads, against real files and a
-// real registry key of the Wine prefix.
+// Where SimConnect_Open connects: SimConnect.cfg in the three folders key by
+// key, the configuration index, the simulator's registry ports, and the chain
+// of attempts (the pipe, TCP over ::1, TCP over 127.0.0.1, the default pipe),
+// against real files, a real registry key and raw servers.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <cwchar>
-#include <initializer_list>
 #include <string>
-#include <utility>
 
+#include "simconnect/SimConnect.h"
+#include "simconnect/client.h"
 #include "simconnect/transport/config.h"
-#include "support/config_env.h"
+#include "support/config_files.h"
+#include "support/paths.h"
+#include "support/raw_endpoints.h"
 
 namespace {
 
-std::wstring Environment(const wchar_t* name) {
-  wchar_t value[MAX_PATH] = {};
-  DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? std::wstring(value) : std::wstring();
+constexpr DWORD kNoClientMs = 200;  // how long a server waits to be sure that no client came
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// SimConnect_Open with `index`. When it connects, `server` must have taken the
+// connection and read a 296-byte Open request; the handle is closed again.
+HRESULT OpenOn(uint32_t index, RawServer* server = nullptr) {
+  HANDLE handle = reinterpret_cast<HANDLE>(1);
+  HRESULT result = SimConnect_Open(&handle, "Chain", nullptr, 0, nullptr, index);
+  if (result != S_OK) {
+    EXPECT_EQ(handle, nullptr);
+    return result;
+  }
+  EXPECT_TRUE(server != nullptr && server->Accept(2000) && server->ReadMessage().size() == 296u) << index;
+  SimConnect_Close(handle);
+  return result;
 }
 
-std::wstring CurrentDirectory() {
-  wchar_t folder[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, folder);
-  return folder;
+// The settings after reading a [SimConnect.5] of `lines` over `before`.
+ConnectionSettings Read(std::initializer_list<std::string> lines, ConnectionSettings before = {}) {
+  const std::wstring path = ConfigFiles::PathOf(ConfigFolder::kCurrent) + L".keys";
+  ScopedFile file(path, CfgSection(5, lines));
+  EXPECT_TRUE(file.written());
+  ReadConfigSection(path.c_str(), 5, before);
+  return before;
 }
 
-std::wstring PortAfterRead(bool ipv6, const wchar_t* before) {
-  wchar_t port[kConfigTextUnits];
-  lstrcpynW(port, before, kConfigTextUnits);
-  ReadRegistryPort(ipv6, port);
-  return port;
+std::string Described(const ConnectionSettings& s) {
+  return std::to_string(s.protocol) + " [" + Narrow(s.address) + "]:[" + Narrow(s.port) + "] limit " +
+         std::to_string(s.maxReceiveSize) + (s.disableNagle ? " no Nagle" : "");
+}
+
+TEST(Config, EachKeyOfASectionFollowsItsOwnRule) {
+  const ConnectionSettings all =
+      Read({"Protocol=IPv6", "Address=sim-host", "Port=5001", "MaxReceiveSize=50000", "DisableNagle=1"});
+  EXPECT_EQ(Described(all), "23 [sim-host]:[5001] limit 50000 no Nagle");
+  // Protocol names in any case; an unknown name changes nothing.
+  EXPECT_EQ(Read({"protocol=ipv4"}).protocol, 2u);
+  EXPECT_EQ(Read({"Protocol=PIPE"}, all).protocol, 1u);
+  EXPECT_EQ(Read({"Protocol=auto"}, all).protocol, 1u);
+  EXPECT_EQ(Read({"Protocol=TCP"}, all).protocol, 23u);
+  // The receive limit is only ever raised, compared unsigned; text reads as 0.
+  EXPECT_EQ(Read({"MaxReceiveSize=30000"}).maxReceiveSize, 41088u);
+  EXPECT_EQ(Read({"MaxReceiveSize=-1"}, all).maxReceiveSize, 0xFFFFFFFFu);
+  EXPECT_EQ(Read({"MaxReceiveSize=big"}).maxReceiveSize, 41088u);
+  // Any nonzero number turns Nagle off; 0 or text turns it on.
+  EXPECT_EQ(Read({"DisableNagle=7"}).disableNagle, true);
+  EXPECT_EQ(Read({"DisableNagle=0"}, all).disableNagle, false);
+  EXPECT_EQ(Read({"DisableNagle=yes"}, all).disableNagle, false);
+  // An empty value leaves its key; texts are cut to 1023 units.
+  EXPECT_EQ(Described(Read({"Protocol=", "Address=", "Port=", "MaxReceiveSize=", "DisableNagle="}, all)),
+            Described(all));
+  const ConnectionSettings cut = Read({"Address=" + std::string(1500, 'a'), "Port=" + std::string(1100, 'p')});
+  EXPECT_EQ(Narrow(cut.address) + Narrow(cut.port), std::string(1023, 'a') + std::string(1023, 'p'));
+  // Switching to TCP swaps a port held from an earlier file for the registry's
+  // port of that family (empty without one); a Port of the same section wins;
+  // without a held port nothing is looked up.
+  RegistryPorts registry;
+  ASSERT_TRUE(registry.Set(false, L"7004"));
+  ConnectionSettings held;
+  lstrcpyW(held.port, L"7001");
+  EXPECT_EQ(Narrow(Read({"Protocol=IPv4"}, held).port), "7004");
+  EXPECT_EQ(Narrow(Read({"Protocol=IPv6"}, held).port), "");
+  EXPECT_EQ(Narrow(Read({"Protocol=IPv4", "Port=7002"}, held).port), "7002");
+  EXPECT_EQ(Narrow(Read({"Protocol=IPv4"}).port), "");
+  // A section exists when it holds an entry, however long.
+  const std::wstring path = ConfigFiles::PathOf(ConfigFolder::kCurrent) + L".sections";
+  ScopedFile sections(path, CfgSection(12, {"Address=" + std::string(100, 'h')}) + CfgSection(2, {}));
+  EXPECT_EQ(ConfigSectionExists(path.c_str(), 12), 0u);
+  EXPECT_EQ(ConfigSectionExists(path.c_str(), 1), 3u) << "SimConnect.1 is not SimConnect.12";
+  EXPECT_EQ(ConfigSectionExists(path.c_str(), 2), 3u) << "present but empty";
+}
+
+TEST(Config, RegistryPortsAreTenUnitsOfWhateverTheValueHolds) {
+  RegistryPorts registry;
+  const auto portAfterRead = [](bool ipv6, const wchar_t* before) {
+    wchar_t port[kConfigTextUnits];
+    lstrcpynW(port, before, kConfigTextUnits);
+    ReadRegistryPort(ipv6, port);
+    return Narrow(port);
+  };
+  EXPECT_EQ(portAfterRead(false, L"stale"), "") << "a missing value empties the port";
+  // Nine units and the terminator fill the 20 bytes; one more does not fit.
+  ASSERT_TRUE(registry.Set(false, L"123456789"));
+  EXPECT_EQ(portAfterRead(false, L"stale"), "123456789");
+  ASSERT_TRUE(registry.Set(false, L"1234567890"));
+  EXPECT_EQ(portAfterRead(false, L"stale"), "");
+  // The type is not checked, and text without a terminator ends with its bytes.
+  ASSERT_TRUE(registry.SetRaw(true, REG_BINARY, L"77", 4));
+  EXPECT_EQ(portAfterRead(true, L"999999"), "77");
+}
+
+TEST(Config, TheThreeFoldersDecideKeyByKeyAndANumberedSectionMustExist) {
+  const std::wstring publicPipe = UniquePipePath("public"), currentPipe = UniquePipePath("current");
+  auto publicServer = RawServer::ListenPipe(publicPipe);
+  auto currentServer = RawServer::ListenPipe(currentPipe);
+  auto defaultServer = RawServer::ListenPipe(kSimulatorPipePath);
+  ASSERT_TRUE(publicServer && currentServer && defaultServer);
+  // Public Documents leads to TCP on a host that does not resolve; Documents
+  // turns back to the pipe; the current directory names the local pipe.
+  const std::string publicPort = "Port=" + Narrow(PipeNameOf(publicPipe));
+  const std::string currentPort = "Port=" + Narrow(PipeNameOf(currentPipe));
+  ConfigFiles files;
+  ASSERT_TRUE(files.Write(ConfigFolder::kPublicDocuments,
+                          CfgSection(0, {"Protocol=IPv6", "Address=nohost.invalid", publicPort}) +
+                              CfgSection(8, {publicPort})));
+  ASSERT_TRUE(files.Write(ConfigFolder::kDocuments, CfgSection(0, {"Protocol=Pipe"}) + CfgSection(7, {})));
+  ASSERT_TRUE(files.Write(ConfigFolder::kCurrent, CfgSection(0, {"Address=.", currentPort}) + CfgSection(8, {currentPort})));
+  EXPECT_EQ(OpenOn(0, currentServer.get()), S_OK);
+  // Section 8 is read from every file that has it; 7 exists but is empty and
+  // 9 exists nowhere: neither makes any attempt, not even the default pipe.
+  currentServer = nullptr;
+  currentServer = RawServer::ListenPipe(currentPipe);
+  EXPECT_EQ(OpenOn(8, currentServer.get()), S_OK);
+  EXPECT_EQ(OpenOn(7), E_INVALIDARG);
+  EXPECT_EQ(OpenOn(9), E_INVALIDARG);
+  EXPECT_FALSE(defaultServer->Accept(kNoClientMs));
+  // The default index leaves the files aside: the default pipe.
+  EXPECT_EQ(OpenOn(kConfigIndexDefault, defaultServer.get()), S_OK);
+  EXPECT_FALSE(publicServer->Accept(kNoClientMs));
+}
+
+TEST(Config, TheChainGoesOnFromLoopbackOnlyAndEndsAtTheDefaultPipe) {
+  // Section 1: a local pipe nobody serves; the chain goes on to the registry
+  // ports. Sections 2 and 3 name "localhost", not a loopback address as the
+  // chain knows them: a failure there ends it.
+  const std::string nobody = "Port=" + Narrow(PipeNameOf(UniquePipePath("nobody")));
+  ConfigFiles files;
+  ASSERT_TRUE(files.Write(ConfigFolder::kCurrent, CfgSection(1, {"Protocol=Pipe", "Address=.", nobody}) +
+                                                      CfgSection(2, {"Protocol=Pipe", "Address=localhost", nobody}) +
+                                                      CfgSection(3, {"Protocol=IPv6", "Address=localhost", "Port=1"})));
+  RegistryPorts registry;
+  auto server6 = RawServer::ListenTcp(AF_INET6);
+  auto server4 = RawServer::ListenTcp(AF_INET);
+  const uint16_t closed = RawServer::ListenTcp(AF_INET)->Port();
+  ASSERT_TRUE(server6 && server4);
+  ASSERT_TRUE(registry.Set(true, server6->Port()) && registry.Set(false, server4->Port()));
+  EXPECT_EQ(OpenOn(1, server6.get()), S_OK);  // server4 listens on 127.0.0.1 only
+  ASSERT_TRUE(registry.Set(true, closed));
+  EXPECT_EQ(OpenOn(1, server4.get()), S_OK);
+  ASSERT_TRUE(registry.Set(false, closed));
+  auto defaultServer = RawServer::ListenPipe(kSimulatorPipePath);
+  EXPECT_EQ(OpenOn(1, defaultServer.get()), S_OK);
+  // Listeners everywhere, yet a remote pipe or host fails alone.
+  defaultServer = nullptr;
+  defaultServer = RawServer::ListenPipe(kSimulatorPipePath);
+  ASSERT_TRUE(registry.Set(true, server6->Port()) && registry.Set(false, server4->Port()));
+  EXPECT_EQ(OpenOn(2), E_FAIL);
+  EXPECT_EQ(OpenOn(3), E_FAIL);
+  EXPECT_FALSE(defaultServer->Accept(kNoClientMs));
+  EXPECT_FALSE(server6->Accept(kNoClientMs));
+  EXPECT_FALSE(server4->Accept(kNoClientMs));
+  // Nothing to reach: every stage fails and nothing stays open.
+  defaultServer = nullptr;
+  registry.Clear();
+  EXPECT_EQ(OpenOn(kConfigIndexDefault), E_FAIL);
+  EXPECT_EQ(LiveConnections(), 0u);
 }
 
 }  // namespace
-
-TEST(ConfigFilesTest, LooksInPublicDocumentsThenDocumentsThenTheCurrentDirectory) {
-  std::wstring publicFolder = Environment(L"PUBLIC");
-  std::wstring profile = Environment(L"USERPROFILE");
-  ASSERT_FALSE(publicFolder.empty());
-  ASSERT_FALSE(profile.empty());
-
-  wchar_t paths[3][260];
-  ConfigFilePaths(paths);
-  EXPECT_EQ(0, lstrcmpiW(paths[0], (publicFolder + L"\\Documents\\SimConnect.cfg").c_str())) << paths[0];
-  EXPECT_EQ(0, lstrcmpiW(paths[1], (profile + L"\\Documents\\SimConnect.cfg").c_str())) << paths[1];
-  EXPECT_EQ(0, lstrcmpiW(paths[2], (CurrentDirectory() + L"\\SimConnect.cfg").c_str())) << paths[2];
-}
-
-TEST(ConfigFilesTest, LaterFoldersOverrideEarlierOnesKeyByKeyAndTcpSwapsAHeldPortForTheRegistryPort) {
-  wchar_t paths[3][260];
-  ConfigFilePaths(paths);
-  RegistryPorts registry;
-  ASSERT_TRUE(registry.Set(false, L"7004"));
-  ASSERT_TRUE(registry.Set(true, L"7006"));
-
-  ScopedFile publicFile(paths[0],
-                        "[SimConnect]\r\nProtocol=Pipe\r\nAddress=public-host\r\nPort=7001\r\n"
-                        "MaxReceiveSize=50000\r\nDisableNagle=1\r\n"
-                        "[SimConnect.5]\r\nPort=7001\r\n"
-                        "[SimConnect.6]\r\nPort=7001\r\n");
-  ScopedFile documentsFile(paths[1],
-                           "[SimConnect]\r\nProtocol=IPv4\r\nAddress=docs-host\r\n"
-                           "[SimConnect.5]\r\nProtocol=IPv6\r\nPort=7002\r\n"
-                           "[SimConnect.6]\r\nProtocol=IPv6\r\n");
-  ScopedFile currentFile(paths[2],
-                         "[SimConnect]\r\nMaxReceiveSize=45000\r\n"
-                         "[SimConnect.5]\r\nAddress=cwd-host\r\n"
-                         "[SimConnect.7]\r\nProtocol=IPv4\r\n");
-  ASSERT_TRUE(publicFile.written() && documentsFile.written() && currentFile.written());
-
-  auto readAll = [&](uint32_t index) {
-    ConnectionSettings settings;
-    for (const auto& path : paths) ReadConfigSection(path, index, settings);
-    return settings;
-  };
-
-  // The Public Documents port is held when Documents switches to IPv4, so it is
-  // swapped for the registry's IPv4 port; the Public Documents limit (50000)
-  // beats the current directory's smaller one; Nagle stays from Public Documents.
-  ConnectionSettings main = readAll(0);
-  EXPECT_EQ(2u, main.protocol);
-  EXPECT_STREQ(L"docs-host", main.address);
-  EXPECT_STREQ(L"7004", main.port);
-  EXPECT_EQ(50000u, main.maxReceiveSize);
-  EXPECT_TRUE(main.disableNagle);
-
-  // The Port key of the file that names the protocol is read after it and wins.
-  ConnectionSettings withPort = readAll(5);
-  EXPECT_EQ(23u, withPort.protocol);
-  EXPECT_STREQ(L"7002", withPort.port);
-  EXPECT_STREQ(L"cwd-host", withPort.address);
-  EXPECT_EQ(41088u, withPort.maxReceiveSize);
-  EXPECT_FALSE(withPort.disableNagle);
-
-  // With no registry value for the family, the held port is emptied.
-  registry.Clear();
-  ConnectionSettings emptied = readAll(6);
-  EXPECT_EQ(23u, emptied.protocol);
-  EXPECT_STREQ(L"", emptied.port);
-
-  // A single file naming IPv4 holds no port yet: nothing is looked up.
-  ASSERT_TRUE(registry.Set(false, L"7004"));
-  ConnectionSettings single = readAll(7);
-  EXPECT_EQ(2u, single.protocol);
-  EXPECT_STREQ(L"", single.port);
-  EXPECT_STREQ(L"", single.address);
-}
-
-TEST(ConfigFilesTest, AppliesEachKeyByItsOwnRule) {
-  const std::wstring path = CurrentDirectory() + L"\\keys.cfg";
-  const std::string longAddress(1500, 'a');
-  const std::string longPort(1100, 'p');
-  ScopedFile file(path,
-                  "[SimConnect]\r\nProtocol=IPv6\r\nAddress=sim-host\r\nPort=5001\r\n"
-                  "MaxReceiveSize=50000\r\nDisableNagle=1\r\n"
-                  "[simconnect.1]\r\nprotocol=ipv4\r\n"
-                  "[SimConnect.2]\r\nProtocol=TCP\r\n"
-                  "[SimConnect.3]\r\nProtocol=auto\r\n"
-                  "[SimConnect.4]\r\nProtocol=PIPE\r\n"
-                  "[SimConnect.10]\r\nMaxReceiveSize=30000\r\n"
-                  "[SimConnect.11]\r\nMaxReceiveSize=60000\r\n"
-                  "[SimConnect.12]\r\nMaxReceiveSize=50000\r\n"
-                  "[SimConnect.13]\r\nMaxReceiveSize=-1\r\n"
-                  "[SimConnect.14]\r\nMaxReceiveSize=big\r\n"
-                  "[SimConnect.15]\r\nMaxReceiveSize=-40000\r\n"
-                  "[SimConnect.20]\r\nDisableNagle=0\r\n"
-                  "[SimConnect.21]\r\nDisableNagle=yes\r\n"
-                  "[SimConnect.22]\r\nDisableNagle=7\r\n"
-                  "[SimConnect.23]\r\nDisableNagle=\r\nAddress=\r\nPort=\r\nProtocol=\r\n"
-                  "[SimConnect.30]\r\nAddress=" +
-                      longAddress + "\r\nPort=" + longPort + "\r\n");
-  ASSERT_TRUE(file.written());
-
-  // Index 0 is the section "SimConnect"; every key is taken.
-  ConnectionSettings all;
-  ReadConfigSection(path.c_str(), 0, all);
-  EXPECT_EQ(23u, all.protocol);
-  EXPECT_STREQ(L"sim-host", all.address);
-  EXPECT_STREQ(L"5001", all.port);
-  EXPECT_EQ(50000u, all.maxReceiveSize);
-  EXPECT_TRUE(all.disableNagle);
-
-  // Protocol names match without regard to case; unknown names change nothing.
-  auto protocolAfter = [&](uint32_t index, uint32_t before) {
-    ConnectionSettings settings;
-    settings.protocol = before;
-    ReadConfigSection(path.c_str(), index, settings);
-    return settings.protocol;
-  };
-  EXPECT_EQ(2u, protocolAfter(1, 1));
-  EXPECT_EQ(23u, protocolAfter(2, 23));
-  EXPECT_EQ(1u, protocolAfter(3, 23));
-  EXPECT_EQ(1u, protocolAfter(4, 2));
-
-  // The receive limit is only ever raised, compared unsigned.
-  auto limitAfter = [&](std::initializer_list<uint32_t> indexes) {
-    ConnectionSettings settings;
-    for (uint32_t index : indexes) ReadConfigSection(path.c_str(), index, settings);
-    return settings.maxReceiveSize;
-  };
-  EXPECT_EQ(41088u, limitAfter({10}));
-  EXPECT_EQ(60000u, limitAfter({11}));
-  EXPECT_EQ(60000u, limitAfter({11, 12}));
-  EXPECT_EQ(60000u, limitAfter({12, 11}));
-  EXPECT_EQ(0xFFFFFFFFu, limitAfter({13}));
-  EXPECT_EQ(0xFFFFFFFFu, limitAfter({13, 11}));
-  EXPECT_EQ(41088u, limitAfter({14}));
-  EXPECT_EQ(static_cast<uint32_t>(-40000), limitAfter({15}));
-
-  // DisableNagle: any nonzero number sets it, 0 or a non-number clears it, an
-  // empty value leaves it (as it leaves every other key).
-  auto nagleAfter = [&](uint32_t index) {
-    ConnectionSettings settings = all;
-    ReadConfigSection(path.c_str(), index, settings);
-    return settings;
-  };
-  EXPECT_FALSE(nagleAfter(20).disableNagle);
-  EXPECT_FALSE(nagleAfter(21).disableNagle);
-  EXPECT_TRUE(nagleAfter(22).disableNagle);
-  ConnectionSettings emptyValues = nagleAfter(23);
-  EXPECT_TRUE(emptyValues.disableNagle);
-  EXPECT_EQ(23u, emptyValues.protocol);
-  EXPECT_STREQ(L"sim-host", emptyValues.address);
-  EXPECT_STREQ(L"5001", emptyValues.port);
-
-  // Texts are cut to 1023 units and terminated.
-  ConnectionSettings cut;
-  ReadConfigSection(path.c_str(), 30, cut);
-  EXPECT_EQ(1023u, std::wcslen(cut.address));
-  EXPECT_EQ(1023u, std::wcslen(cut.port));
-  EXPECT_EQ(std::wstring(1023, L'a'), cut.address);
-  EXPECT_EQ(std::wstring(1023, L'p'), cut.port);
-
-  // A missing section or file changes nothing.
-  ConnectionSettings untouched;
-  ReadConfigSection(path.c_str(), 99, untouched);
-  ReadConfigSection((CurrentDirectory() + L"\\absent.cfg").c_str(), 0, untouched);
-  EXPECT_EQ(1u, untouched.protocol);
-  EXPECT_STREQ(L"", untouched.address);
-  EXPECT_STREQ(L"", untouched.port);
-  EXPECT_EQ(41088u, untouched.maxReceiveSize);
-  EXPECT_FALSE(untouched.disableNagle);
-}
-
-TEST(ConfigFilesTest, ASectionExistsOnlyWithAtLeastOneEntry) {
-  const std::wstring path = CurrentDirectory() + L"\\sections.cfg";
-  ScopedFile file(path,
-                  "[SimConnect]\r\nPort=1\r\n"
-                  "[SimConnect.2]\r\n"
-                  "[SimConnect.12]\r\nAddress=" +
-                      std::string(100, 'h') + "\r\n");
-  ASSERT_TRUE(file.written());
-
-  EXPECT_EQ(0u, ConfigSectionExists(path.c_str(), 0));
-  EXPECT_EQ(3u, ConfigSectionExists(path.c_str(), 2));   // present but empty
-  EXPECT_EQ(0u, ConfigSectionExists(path.c_str(), 12));  // an entry longer than the probe still counts
-  EXPECT_EQ(3u, ConfigSectionExists(path.c_str(), 1));   // "SimConnect.1" is not "SimConnect.12"
-  EXPECT_EQ(3u, ConfigSectionExists(path.c_str(), 7));
-  EXPECT_EQ(3u, ConfigSectionExists((CurrentDirectory() + L"\\absent.cfg").c_str(), 0));
-}
-
-TEST(ConfigFilesTest, RegistryPortIsTenUnitsOfWhateverTheValueHolds) {
-  RegistryPorts registry;
-
-  // Missing values empty the port.
-  EXPECT_EQ(L"", PortAfterRead(false, L"stale"));
-  EXPECT_EQ(L"", PortAfterRead(true, L"stale"));
-
-  ASSERT_TRUE(registry.Set(false, L"5004"));
-  ASSERT_TRUE(registry.Set(true, L"5006"));
-  EXPECT_EQ(L"5004", PortAfterRead(false, L"stale"));
-  EXPECT_EQ(L"5006", PortAfterRead(true, L"stale"));
-
-  // Nine units and the terminator fill the 20 bytes; one more does not fit.
-  ASSERT_TRUE(registry.Set(false, L"123456789"));
-  EXPECT_EQ(L"123456789", PortAfterRead(false, L"stale"));
-  ASSERT_TRUE(registry.Set(false, L"1234567890"));
-  EXPECT_EQ(L"", PortAfterRead(false, L"stale"));
-
-  // The type is not checked, and text stored without a terminator ends where
-  // its bytes end. (RegSetValueExW adds the terminator to REG_SZ data when the
-  // unit after the given bytes is one, so the source text goes on past them.)
-  ASSERT_TRUE(registry.SetRaw(true, REG_BINARY, L"77", 4));
-  EXPECT_EQ(L"77", PortAfterRead(true, L"999999"));
-  ASSERT_TRUE(registry.SetRaw(false, REG_SZ, L"1234567890+", 20));
-  EXPECT_EQ(L"1234567890", PortAfterRead(false, L"stale"));
-
-  // Without the key at all the port is empty too.
-  registry.RemoveKey();
-  EXPECT_EQ(L"", PortAfterRead(true, L"stale"));
-}

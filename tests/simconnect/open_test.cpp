@@ -1,71 +1,48 @@
-// SimConnect_Open's own checks and its Open request, against a pipe reached
-// through a numbered configuration section.
+// SimConnect_Open's own checks and its Open request, and SimConnect_Close,
+// against a raw pipe server that a configuration section names.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "simconnect/SimConnect.h"
 #include "simconnect/client.h"
 #include "support/bytes.h"
-#include "support/config_env.h"
-#include "support/raw_server.h"
-#include "support/test_env.h"
+#include "support/config_files.h"
+#include "support/paths.h"
+#include "support/raw_endpoints.h"
 
 namespace {
 
-constexpr uint32_t kIndex = 3;
-
-class OpenTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path_ = UniquePipePath("open");
-    config_ = std::make_unique<ScopedFile>(ConfigFiles::PathOf(ConfigFolder::kCurrent), PipeSection(kIndex, path_));
-    ASSERT_TRUE(config_->written());
-    server_ = RawServer::ListenPipe(path_);
-    ASSERT_NE(server_, nullptr);
-  }
-
-  std::wstring path_;
-  std::unique_ptr<ScopedFile> config_;
-  std::unique_ptr<RawServer> server_;
-};
-
-TEST_F(OpenTest, SendsTheOpenRequestAndTheNameUpTo255Characters) {
-  const std::string name(255, 'n');
-  HANDLE handle = nullptr;
-  ASSERT_EQ(SimConnect_Open(&handle, name.c_str(), nullptr, 0, nullptr, kIndex), S_OK);
-  ASSERT_NE(handle, nullptr);
-  ASSERT_TRUE(server_->Accept());
-  std::vector<uint8_t> open = server_->ReadMessage();
-  EXPECT_EQ(open, Bytes(296).Header(0xF0000001, 1).Text(16, name).U32(276, 0x50334400).U32(280, 6).vec());
-  // The magic number travels as the bytes 00 44 33 50.
-  EXPECT_EQ(open.at(276), 0x00);
-  EXPECT_EQ(open.at(277), 0x44);
-  EXPECT_EQ(open.at(278), 0x33);
-  EXPECT_EQ(open.at(279), 0x50);
-
-  ASSERT_EQ(SimConnect_MenuRemoveSubItem(handle, 1, 2), S_OK);
-  EXPECT_EQ(U32At(server_->ReadMessage(), 12), 2u) << "the request after Open is SendID 2";
-  EXPECT_EQ(SimConnect_Close(handle), S_OK);
-  EXPECT_EQ(LiveConnections(), 0u);
-}
-
-TEST_F(OpenTest, ANameOf256CharactersTearsTheConnectionDown) {
-  const std::string name(256, 'n');
-  HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234));
-  EXPECT_EQ(SimConnect_Open(&handle, name.c_str(), nullptr, 0, nullptr, kIndex), static_cast<HRESULT>(0x8007007A));
+TEST(Open, SendsTheOpenRequestThenNumbersRequestsFromTwo) {
+  const std::wstring path = UniquePipePath("open");
+  ConfigFiles files;
+  ASSERT_TRUE(files.Write(ConfigFolder::kCurrent, PipeSection(3, path)));
+  std::unique_ptr<RawServer> server = RawServer::ListenPipe(path);
+  // Refused before any connection: no handle pointer, no name.
+  HANDLE handle = reinterpret_cast<HANDLE>(1);
+  EXPECT_EQ(SimConnect_Open(nullptr, "x", nullptr, 0, nullptr, 3), E_INVALIDARG);
+  EXPECT_EQ(SimConnect_Open(&handle, nullptr, nullptr, 0, nullptr, 3), E_INVALIDARG);
+  EXPECT_FALSE(server->Accept(200));
+  // A name of 256 characters: connected, then torn down without a request.
+  EXPECT_EQ(SimConnect_Open(&handle, std::string(256, 'n').c_str(), nullptr, 0, nullptr, 3), kResultStringTooLong);
   EXPECT_EQ(handle, nullptr);
+  ASSERT_TRUE(server->Accept());
+  EXPECT_TRUE(server->WaitForClientClose());
   EXPECT_EQ(LiveConnections(), 0u);
-  ASSERT_TRUE(server_->Accept()) << "the connection was made";
-  EXPECT_TRUE(server_->WaitForClientClose()) << "and closed again without an Open request";
-}
-
-TEST_F(OpenTest, NullArgumentsAreRefusedBeforeAnyConnection) {
-  HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234));
-  EXPECT_EQ(SimConnect_Open(&handle, nullptr, nullptr, 0, nullptr, kIndex), E_INVALIDARG);
-  EXPECT_EQ(SimConnect_Open(nullptr, "x", nullptr, 0, nullptr, kIndex), E_INVALIDARG);
-  EXPECT_FALSE(server_->Accept(200)) << "no connection was attempted";
+  // 255 characters fill the field; the magic number travels as 00 44 33 50.
+  server = nullptr;
+  server = RawServer::ListenPipe(path);
+  const std::string name(255, 'n');
+  ASSERT_EQ(SimConnect_Open(&handle, name.c_str(), nullptr, 0, nullptr, 3), S_OK);
+  ASSERT_TRUE(server->Accept());
+  EXPECT_EQ(server->ReadMessage(), Bytes(296).Header(0xF0000001, 1).Text(16, name).U32(276, 0x50334400)
+                                       .U32(280, 6).vec());
+  ASSERT_EQ(SimConnect_MenuRemoveSubItem(handle, 1, 2), S_OK);
+  EXPECT_EQ(server->ReadMessage(), Bytes(24).Header(0xF0000034, 2).U32(16, 1).U32(20, 2).vec());
+  // Nothing left to send: the close still succeeds.
+  EXPECT_EQ(SimConnect_Close(handle), S_OK);
+  EXPECT_TRUE(server->WaitForClientClose());
+  EXPECT_EQ(LiveConnections(), 0u);
 }
 
 }  // namespace

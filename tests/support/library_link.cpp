@@ -1,5 +1,7 @@
 #include "support/library_link.h"
 
+#include <atomic>
+
 #include "simconnect/SimConnect.h"
 #include "simconnect/client.h"
 #include "support/paths.h"
@@ -16,12 +18,23 @@ SimConnectClient* ConnectClientToPipe(const std::wstring& path, HANDLE notifyEve
   return client;
 }
 
-LibraryLink::LibraryLink(const char* tag, uint32_t maxReceiveSize) {
+LibraryLink::LibraryLink(const char* tag, uint32_t maxReceiveSize, Via via) {
+  static std::atomic<uint32_t> sections{100};
   const std::wstring path = UniquePipePath(tag);
   server = RawServer::ListenPipe(path);
   if (server == nullptr) return;
-  handle = ConnectClientToPipe(path, event.handle, maxReceiveSize);
-  if (handle != nullptr && !server->Accept()) Close();
+  if (via == kTransport) {
+    handle = ConnectClientToPipe(path, event.handle, maxReceiveSize);
+    if (handle != nullptr && !server->Accept()) Close();
+    return;
+  }
+  const uint32_t index = sections++;
+  if (!files.Write(ConfigFolder::kCurrent, PipeSection(index, path)) ||
+      SimConnect_Open(&handle, tag, nullptr, 0, event.handle, index) != S_OK) {
+    handle = nullptr;
+    return;
+  }
+  if (!server->Accept() || server->ReadMessage().size() != 296) Close();
 }
 
 LibraryLink::~LibraryLink() { Close(); }
@@ -34,17 +47,21 @@ HRESULT LibraryLink::Close() {
 
 bool LibraryLink::Failed() const { return handle != nullptr && static_cast<SimConnectClient*>(handle)->HasFailed(); }
 
-std::vector<uint8_t> LibraryLink::Next(DWORD timeoutMs) {
+std::vector<uint8_t> LibraryLink::Next(DWORD timeoutMs, const void** address) {
   const DWORD start = GetTickCount();
   for (;;) {
     const void* message = nullptr;
     uint32_t size = 0;
     if (SimConnect_GetNextDispatch(handle, &message, &size) == S_OK) {
       const auto* bytes = static_cast<const uint8_t*>(message);
+      if (address != nullptr) *address = message;
       return std::vector<uint8_t>(bytes, bytes + size);
     }
     DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeoutMs) return {};
+    if (elapsed >= timeoutMs) {
+      if (address != nullptr) *address = nullptr;
+      return {};
+    }
     event.Wait(timeoutMs - elapsed);
   }
 }
