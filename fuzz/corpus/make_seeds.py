@@ -51,6 +51,9 @@ def message(size, seed=1):
 
 
 # ---- framing: settings byte, then operations --------------------------------
+TAKE, LEAVE, RAISED, CEILING, FOUR_CEILINGS, LONG = 0, 4, 1, 2, 3, 8
+
+
 def lit(data):
     """Long literal operation (kind 1): u16 length, then the bytes."""
     assert len(data) <= 0xFFFF
@@ -58,9 +61,13 @@ def lit(data):
 
 
 def fill(count, value):
-    """Fill operation (kind 2) with shift 0: count copies of value."""
-    assert 1 <= count <= 0x10000
-    return bytes([2]) + u16(count - 1) + bytes([value])
+    """Fill operations (kind 2, shift 0): count copies of value."""
+    out = b""
+    while count > 0:
+        n = min(count, 0x10000)
+        out += bytes([2]) + u16(n - 1) + bytes([value])
+        count -= n
+    return out
 
 
 def read_size(n):
@@ -68,39 +75,48 @@ def read_size(n):
     return bytes([(n << 2) | 3, 0])
 
 
+def big_message(size, value):
+    """A message of `size` bytes: its size field and then a fill."""
+    return lit(u32(size)) + fill(size - 4, value)
+
+
 def framing_seeds():
-    take, leave = 0, 4
-    write("framing", "two_and_a_bit_in_one_read",
-          bytes([take]) + lit(message(12, 1) + message(16, 2) + message(20, 3)[:4]) + lit(message(20, 3)[4:]))
-    write("framing", "byte_by_byte",
-          bytes([take]) + read_size(1) + lit(message(4, 1) + message(12, 2) + message(300, 3)))
-    write("framing", "reads_of_seven",
-          bytes([leave]) + read_size(7) + lit(message(40, 1) + message(40, 2) + message(100, 3)))
-    write("framing", "zero_runs_between_messages",
-          bytes([take]) + lit(bytes(4) + message(12, 1) + bytes(7) + message(8, 2) + bytes(5)))
-    write("framing", "size_exactly_the_limit",
-          bytes([take]) + lit(u32(41088) + b"\x41" * 60) + fill(41088 - 64, 0x42) + lit(message(12, 5)))
-    write("framing", "size_one_above_the_limit", bytes([take]) + lit(u32(41089) + b"\x41" * 16))
-    write("framing", "size_field_of_two", bytes([take]) + lit(message(12, 1) + u32(2) + b"\x41" * 8))
-    write("framing", "grows_twice",
-          bytes([take]) + lit(u32(3 * 2048 - 10)) + fill(3 * 2048 - 14, 0x33) + lit(message(16, 4)))
-    write("framing", "holder_reused_across_sizes",
-          bytes([leave]) + lit(message(24, 1) + message(24, 2) + message(2000, 3) + message(24, 4)))
-    # Limit raised to 41088 + 64 * 1000; one message of 50000 bytes.
-    write("framing", "raised_limit",
-          bytes([take | 1]) + u16(1000) + lit(u32(50000)) + fill(49996, 0x5A) + lit(message(8, 1)))
-    # Limit four times the buffer ceiling, a long stream: a message one step
-    # above the ceiling grows the buffer to the ceiling, then ends the
-    # connection. Too slow to fuzz from: an edge input, run once by the
-    # regression test.
-    big = 1048576 + 2048
-    ops = lit(u32(big))
-    left = 1048576 + 16
-    while left > 0:
-        n = min(left, 0x10000)
-        ops += fill(n, 0x77)
-        left -= n
-    write_edge("framing", "message_above_the_ceiling", bytes([take | 8 | 3]) + ops)
+    w = lambda name, data: write("framing", name, data)
+    w("two_and_a_bit_in_one_read",
+      bytes([TAKE]) + lit(message(12, 1) + message(16, 2) + message(20, 3)[:4]) + lit(message(20, 3)[4:]))
+    w("byte_by_byte", bytes([TAKE]) + read_size(1) + lit(message(4, 1) + message(12, 2) + message(300, 3)))
+    w("reads_of_seven", bytes([LEAVE]) + read_size(7) + lit(message(40, 1) + message(40, 2) + message(100, 3)))
+    w("zero_runs_between_messages",
+      bytes([TAKE]) + lit(bytes(4) + message(12, 1) + bytes(7) + message(8, 2) + bytes(5)))
+    w("zero_run_of_four_at_the_end", bytes([TAKE]) + lit(message(12, 1) + bytes(4)))
+    w("zero_run_in_reads_of_three", bytes([TAKE]) + read_size(3) + lit(message(8, 1) + bytes(9) + message(8, 2)))
+    w("three_zeros_then_more", bytes([TAKE]) + lit(message(8, 1) + bytes(3)) + lit(bytes(5) + message(8, 2)))
+    w("size_exactly_the_limit", bytes([TAKE]) + big_message(41088, 0x42) + lit(message(12, 5)))
+    w("size_one_above_the_limit", bytes([TAKE]) + lit(u32(41089) + b"\x41" * 16))
+    for field in (1, 2, 3):
+        w(f"size_field_of_{field}", bytes([TAKE]) + lit(message(12, 1) + u32(field) + b"\x41" * 8))
+    w("fills_the_first_buffer", bytes([TAKE]) + big_message(2048, 0x21) + lit(message(8, 2)))
+    w("grows_once", bytes([LEAVE]) + big_message(2049, 0x22) + lit(message(2049, 3)))
+    w("grows_twice", bytes([TAKE]) + lit(u32(3 * 2048 - 10)) + fill(3 * 2048 - 14, 0x33) + lit(message(16, 4)))
+    # A message that ends 6 bytes before the buffer's end, then one that
+    # crosses it: the unread part moves to the front.
+    w("compaction", bytes([TAKE]) + lit(message(2042, 1) + message(40, 2) + message(12, 3)))
+    w("holder_reused_across_sizes",
+      bytes([LEAVE]) + lit(message(24, 1) + message(24, 2) + message(2000, 3) + message(24, 4)))
+    # Limit raised to 41088 + 64 * 1000 = 105088.
+    w("raised_limit_exactly", bytes([RAISED]) + u16(1000) + big_message(105088, 0x5A) + lit(message(8, 1)))
+    w("raised_limit_one_above", bytes([RAISED]) + u16(1000) + lit(u32(105089) + b"\x41" * 8))
+    w("limit_the_ceiling", bytes([CEILING]) + big_message(41089, 0x31) + lit(u32(1048577) + b"\x41" * 8))
+    # Limit four times the ceiling: a size field one above the ceiling ends
+    # the connection as soon as it is read.
+    w("size_one_above_the_ceiling", bytes([FOUR_CEILINGS]) + lit(message(12, 1) + u32(1048577) + b"\x41" * 8))
+    # A long stream: the buffer grows to the ceiling and the message fills it
+    # exactly; and a message one step above it. Too slow to fuzz from: edge
+    # inputs, run once by the regression entry.
+    write_edge("framing", "message_exactly_the_ceiling",
+               bytes([TAKE | LONG | FOUR_CEILINGS]) + big_message(1048576, 0x77) + lit(message(12, 6)))
+    write_edge("framing", "message_above_the_ceiling",
+               bytes([TAKE | LONG | FOUR_CEILINGS]) + big_message(1048576 + 2048, 0x77))
 
 
 # ---- received_fields: one received message ------------------------------------
