@@ -119,7 +119,7 @@ def framing_seeds():
                bytes([TAKE | LONG | FOUR_CEILINGS]) + big_message(1048576 + 2048, 0x77))
 
 
-# ---- received_fields: one received message ------------------------------------
+# ---- received: u16 at (the text pointer's offset + 16), then the message -------
 def header(size, kind):
     return u32(size) + u32(6) + u32(kind)
 
@@ -131,34 +131,54 @@ def host_request(tag, command, param, name, value):
 
 def data_message(kind, request_id, data):
     size = 40 + len(data)
-    return header(size, kind) + u32(request_id) + u32(0) + u32(1) + u32(0) + u32(1) + u32(1) + u32(1) + data
+    return header(size, kind) + u32(request_id) + u32(0) + u32(2) + u32(0) + u32(1) + u32(1) + u32(1) + data
 
 
-def received_fields_seeds():
-    write("received_fields", "exception", header(24, 1) + u32(3) + u32(5) + u32(2))
-    write("received_fields", "exception_short", header(23, 1) + u32(3) + u32(5) + b"\x02\x00\x00")
-    write("received_fields", "event_menu", header(24, 4) + u32(0xFFFFFFFF) + u32(3) + u32(0))
-    write("received_fields", "quit", header(12, 3))
-    write("received_fields", "below_header", header(12, 3)[:11])
-    write("received_fields", "title", data_message(8, 10001, b"Boeing 737-800\0".ljust(260, b"\0")))
-    write("received_fields", "title_without_nul", data_message(8, 10002, b"X" * 24))
-    write("received_fields", "host_request_send_keys",
-          data_message(16, 10000, host_request(1, 10, 0, "17+65", 0.0)))
-    write("received_fields", "host_request_name_without_nul",
-          data_message(16, 10000, host_request(7, 2, 0, "L" * 256, 250.0)))
-    write("received_fields", "host_request_one_byte_short",
-          data_message(16, 10000, host_request(1, 14, 0, "", 0.0))[:315])
-
-
-# ---- received_string: u16 at (offset + 16), then the message --------------------
-def received_string_seeds():
-    msg = header(56, 8) + bytes(28) + b"abc\0" + b"defgh\0\0\0" + b"\0\0\0\0"
-    write("received_string", "text_at_40", u16(16 + 40) + msg)
-    write("received_string", "packed_strings_walk", u16(16 + 40) + header(64, 8) + bytes(28) +
-          b"a\0\0\0" + b"bcde\0\0\0\0" + b"fghijkl\0" + b"\0\0\0\0")
-    write("received_string", "no_nul_to_the_end", u16(16 + 12) + header(24, 8) + b"X" * 12)
-    write("received_string", "before_the_message", u16(0) + b"abc\0")
-    write("received_string", "at_the_end", u16(16 + 8) + b"1234567\0")
+def received_seeds():
+    w = lambda name, at, data: write("received", name, u16(at + 16) + data)
+    w("exception", 0, header(24, 1) + u32(3) + u32(5) + u32(2))
+    w("exception_one_short", 0, header(23, 1) + u32(3) + u32(5) + b"\x02\x00\x00")
+    w("event_exactly", 0, header(20, 4) + u32(0xFFFFFFFF) + u32(102))
+    w("event_one_short", 0, header(19, 4) + u32(0xFFFFFFFF) + b"\x66\x00\x00")
+    w("quit", 0, header(12, 3))
+    w("open_reply", 0, header(308, 2) + bytes(range(1, 256)) + bytes(41))
+    w("unknown_kind", 0, header(12, 0x77))
+    w("below_header", 0, header(12, 3)[:11])
+    w("object_data_exactly", 40, data_message(8, 10001, b""))
+    w("object_data_one_short", 0, data_message(8, 10001, b"")[:39])
+    # Texts of 0, 3, 4, 7 and 8 characters, each padded as RetrieveString
+    # steps over it, then one without NUL to the end.
+    packed = b"\0\0\0\0" + b"abc\0" + b"defg\0\0\0\0" + b"hijklmn\0" + b"opqrstuv\0\0\0\0" + b"wxyz"
+    w("title_packed_strings", 40, data_message(8, 10001, packed))
+    w("title", 40, data_message(8, 10002, b"Boeing 737-800\0".ljust(64, b"\0")))
+    w("title_without_nul", 40, data_message(8, 10002, b"X" * 24))
+    w("text_before_the_message", -16, b"abc\0")
+    w("text_one_before_the_message", -1, b"abc\0")
+    w("text_on_the_last_byte", 7, b"1234567\0")
+    w("text_at_the_end", 8, b"1234567\0")
+    w("heartbeat", 0, data_message(16, 10001, b""))
+    w("host_request_one_byte_short", 0, data_message(16, 10000, host_request(1, 14, 0, "", 0.0))[:315])
+    w("host_request_exactly", 52, data_message(16, 10000, host_request(1, 14, 2, "A" * 255, 250.0)))
+    w("host_request_name_without_nul", 52, data_message(16, 10000, host_request(7, 2, 3, "L" * 256, 250.0)))
+    keys = {
+        "plus_separator": "17+65",
+        "comma_space": "17, 65",
+        "space_separator_eats_digit": "65 66",
+        "hex_prefix": "0x41",
+        "double_comma_stops": "65,,66",
+        "empty": "",
+        "int32_edges": "-2147483648;2147483647;2147483648;1",
+        "below_int32": "-2147483649,5",
+        "far_above_int32": "99999999999999999999,5",
+        "signs_and_whitespace": " \t+12\n-3\v\f\r7",
+        "sign_without_digit": "17,-,5",
+        "name_of_255": "9," * 127 + "9",
+        "name_of_256_without_nul": "9," * 128,
+    }
+    for name, text in keys.items():
+        w("keys_" + name, 52, data_message(16, 10000, host_request(3, 10, 0, text, 0.0)))
+    w("keys_raw_nul_inside", 0, b"65\x0066")
+    w("keys_raw_no_nul", 0, b"17,65,2147483647")
 
 
 # ---- records: decoded as each record, then the build fields --------------------
@@ -173,23 +193,6 @@ def records_seeds():
     write("records", "build_long_text", u32(1) + u32(4) + u32(0) + f64(2147483648.5) + u16(300))
     write("records", "build_nan_value", u32(2) + u32(2) + u32(0) + struct.pack("<Q", 0x7FF8000000000001) + u16(5) +
           b"abcde")
-
-
-# ---- key_string: the key string ----------------------------------------------
-def key_string_seeds():
-    seeds = {
-        "plus_separator": b"17+65",
-        "comma_space": b"17, 65",
-        "space_separator_eats_digit": b"65 66",
-        "hex_prefix": b"0x41",
-        "double_comma_stops": b"65,,66",
-        "empty": b"",
-        "int32_edges": b"-2147483648;2147483647;2147483648;1",
-        "signs_and_whitespace": b" \t+12\n-3\v\f\r7",
-        "nul_inside": b"65\x0066",
-    }
-    for name, text in seeds.items():
-        write("key_string", name, text)
 
 
 # ---- request_encoding / request_decoder round trip: request_case.h --------------
@@ -269,9 +272,7 @@ def request_decoder_seeds():
 
 if __name__ == "__main__":
     framing_seeds()
-    received_fields_seeds()
-    received_string_seeds()
+    received_seeds()
     records_seeds()
-    key_string_seeds()
     request_encoding_seeds()
     request_decoder_seeds()
