@@ -182,17 +182,42 @@ def received_seeds():
 
 
 # ---- records: decoded as each record, then the build fields --------------------
+def build(a, b, c, value, length, text=b""):
+    bits = struct.unpack("<Q", f64(value))[0] if isinstance(value, float) else value
+    return u32(a) + u32(b) + u32(c) + struct.pack("<Q", bits) + u16(length) + text
+
+
 def records_seeds():
-    write("records", "host_request", host_request(9, 7, 42, "TAVO", 1.21))
-    write("records", "host_request_name_255_without_nul", host_request(1, 2, 3, "N" * 256, 33.0))
-    write("records", "var_data", f64(-1.5) + u32(1) + b"L:GEAR_HANDLE".ljust(256, b"\0"))
-    write("records", "host_event", u32(5) + u32(7) + u32(1) + f64(1.21) +
-          b"TAVO.quin Bridge Version 1.0.0.21".ljust(1024, b"\0"))
-    write("records", "var_dump", u32(0x01010202) + u32(0) + u32(3) + b"A;B;C;".ljust(4000, b"\0"))
-    # Build fields: tag, command, param, value, a 300-character text.
-    write("records", "build_long_text", u32(1) + u32(4) + u32(0) + f64(2147483648.5) + u16(300))
-    write("records", "build_nan_value", u32(2) + u32(2) + u32(0) + struct.pack("<Q", 0x7FF8000000000001) + u16(5) +
-          b"abcde")
+    w = lambda name, data: write("records", name, data)
+    w("host_request", host_request(9, 7, 42, "TAVO", 1.21))
+    w("host_request_name_255", host_request(1, 2, 3, "N" * 255, 33.0))
+    w("host_request_name_256_without_nul", host_request(1, 2, 3, "N" * 256, 33.0))
+    w("host_request_one_short", host_request(1, 2, 3, "N", 33.0)[:275])
+    w("var_data", f64(0.1) + u32(1) + b"L:GEAR_HANDLE".ljust(256, b"\0"))
+    w("var_data_one_short", (f64(0.1) + u32(1) + b"L:X".ljust(256, b"\0"))[:267])
+    w("host_event", u32(5) + u32(7) + u32(1) + f64(1.21) + b"TAVO.quin Bridge Version 1.0.0.21".ljust(1024, b"\0"))
+    w("host_event_text_without_nul", u32(5) + u32(8) + u32(1) + f64(-2.5) + b"T" * 1024)
+    w("host_event_one_short", (u32(5) + u32(8) + u32(1) + f64(-2.5) + b"T" * 1024)[:1043])
+    names = b"A;B;C;" * 666 + b"DEF"
+    w("var_dump_names_3999", u32(0x01010202) + u32(0) + u32(3) + names + b"\0")
+    w("var_dump_names_without_nul", u32(0x01010202) + u32(0xFFFFFFFF) + u32(3) + names + b"G")
+    w("var_dump_one_short", (u32(0x01010202) + u32(0) + u32(3) + names + b"\0")[:4011])
+    for length in (255, 256, 1023, 1024, 3999, 4000, 4100):
+        w(f"build_text_of_{length}", build(1, 4, 9, 0.1, length))
+    values = {
+        "int32_max_and_a_bit": 2147483647.9,
+        "int32_min_and_a_bit": -2147483648.9,
+        "below_int32": -2147483649.0,
+        "above_int32": 2147483648.0,
+        "interval_cap": 4294967295.0,
+        "below_interval_cap": 4294967294.9,
+        "half": 0.5,
+        "negative_zero": 0x8000000000000000,
+        "infinity": 0x7FF0000000000000,
+        "nan": 0x7FF8000000000001,
+    }
+    for name, value in values.items():
+        w("build_" + name, build(2, 3, 5, value, 5, b"ab\0cd"))
 
 
 # ---- request_encoding / request_decoder round trip: request_case.h --------------
