@@ -2,15 +2,21 @@
 """Writes the seed corpus of every fuzz target (fuzz/corpus/<target>/) and the
 edge inputs (fuzz/edges/<target>/) that are too slow to fuzz from.
 
-Each seed is a small handcrafted input in the layout its target documents at
-the top of its source file: tiny valid messages, messages at the edges of their
-sizes, and the malformed cases each target must refuse. Run it again after
-changing a layout; it replaces the seeds it writes and leaves other files.
+Each seed is a small input in the layout its target documents at the top of
+its source file. Besides tiny valid messages, the seeds sit on the edges the
+targets check (exact size limits and one past them, texts of exactly 255 and
+256 characters, zero runs in the framing stream, every documented rejection),
+and every number in them is distinct from its neighbours, so that a value
+written to or read from the wrong place shows. The regression entry of each
+target runs it once over all of its seeds. Run this again after changing a
+layout; it replaces the folders it writes.
 """
 import os
+import shutil
 import struct
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
+TARGETS = ("framing", "received", "records", "requests")
 
 
 def u16(v):
@@ -30,9 +36,7 @@ def f64(v):
 
 
 def write(target, name, data):
-    folder = os.path.join(ROOT, target)
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, name), "wb") as f:
+    with open(os.path.join(ROOT, target, name), "wb") as f:
         f.write(data)
 
 
@@ -220,84 +224,97 @@ def records_seeds():
         w("build_" + name, build(2, 3, 5, value, 5, b"ab\0cd"))
 
 
-# ---- request_encoding / request_decoder round trip: request_case.h --------------
+# ---- requests: mode byte, then per mode -------------------------------------------
 NULL_TEXT = 0xFFFF
 
 
-def request_case(kind, numbers=(), epsilon=0.0, texts=(b"", b""), data=b""):
-    n = list(numbers) + [0] * (8 - len(numbers))
-    out = bytes([kind]) + b"".join(u32(v) for v in n) + f32(epsilon)
+def request_case(kind, numbers=(), f=0.0, texts=(b"", b""), data=b""):
+    """Mode 2: the writer's arguments. A text given as a number is that many
+    characters of the filler pattern (the input ends there)."""
+    n = list(numbers) + [0x01020304 * (i + 1) for i in range(len(numbers), 8)]
+    out = b"\x02" + bytes([kind]) + b"".join(u32(v) for v in n) + f32(f)
     for t in texts:
         if t is None:
             out += u16(NULL_TEXT)
         elif isinstance(t, int):
-            # A length only, and the input ends: the text is the filler pattern,
-            # the fields after it read as zero.
             return out + u16(t)
         else:
             out += u16(len(t)) + t
     return out + u16(len(data)) + data
 
 
-def request_cases():
-    return {
-        "open": request_case(0, texts=(b"TAVO.quin Simulator Bridge", b"")),
-        "add_to_data_definition_null_units": request_case(1, (1, 11, 0xFFFFFFFF), 0.0, (b"TITLE", None)),
-        "request_data_on_sim_object": request_case(2, (10001, 1, 0, 4, 0, 0, 0, 0)),
-        "menu_add_item_255": request_case(3, (1, 0), texts=(255, b"")),
-        "menu_add_sub_item_256": request_case(4, (1, 2, 0), texts=(256, b"")),
-        "menu_remove_sub_item": request_case(5, (1, 3)),
-        "map_client_data_name": request_case(6, (0x4C565205,), texts=(b"TAVO_SC_DYN_HOSTRESQUEST_ID", b"")),
-        "create_client_data": request_case(7, (0x4C565201, 268, 0)),
-        "add_to_client_data_definition": request_case(8, (0x4C565202, 0, 268, 0, 0xFFFFFFFF)),
-        "request_client_data": request_case(9, (0x4C565205, 10000, 0x4C565206, 3, 0, 0, 0, 0)),
-        "set_client_data_268": request_case(10, (0x4C565201, 0x4C565202, 0, 0), data=bytes(range(256)) + b"x" * 12),
-        "text_empty": request_case(11, (1, 0), 5.0),
-    }
-
-
-def request_encoding_seeds():
-    for name, case in request_cases().items():
-        write("request_encoding", name, case)
-
-
-# ---- request_decoder: mode byte, then per mode -------------------------------------
 def request(rid, body, version=37, send_id=1):
-    size = 16 + len(body)
-    return u32(size) + u32(version) + u32(rid) + u32(send_id) + body
+    return u32(16 + len(body)) + u32(version) + u32(rid) + u32(send_id) + body
 
 
 def text_field(s):
     return s.ljust(256, b"\0")
 
 
-def request_decoder_seeds():
+DISTINCT = [0x11111111 * (i + 1) for i in range(8)]
+
+
+def requests_seeds():
+    w = lambda name, data: write("requests", name, data)
+    w("write_open", request_case(0, texts=(b"TAVO.quin Simulator Bridge", b"")))
+    w("write_add_to_data_definition", request_case(1, DISTINCT, 0.25, (b"TITLE", b"number")))
+    w("write_add_to_data_definition_null_units", request_case(1, DISTINCT, 0.0, (b"TITLE", None)))
+    w("write_add_to_data_definition_units_256", request_case(1, DISTINCT, 0.0, (b"TITLE", 256)))
+    w("write_request_data_on_sim_object", request_case(2, DISTINCT))
+    w("write_menu_add_item_255", request_case(3, DISTINCT, texts=(255, b"")))
+    w("write_menu_add_item_256", request_case(3, DISTINCT, texts=(256, b"")))
+    w("write_menu_add_sub_item", request_case(4, DISTINCT, texts=(b"About", b"")))
+    w("write_menu_remove_sub_item", request_case(5, DISTINCT))
+    w("write_map_client_data_name", request_case(6, DISTINCT, texts=(b"TAVO_SC_DYN_HOSTRESQUEST_ID", b"")))
+    w("write_map_client_data_null_name", request_case(6, DISTINCT, texts=(None, b"")))
+    w("write_create_client_data", request_case(7, DISTINCT))
+    w("write_add_to_client_data_definition", request_case(8, DISTINCT, -1.5))
+    w("write_request_client_data", request_case(9, DISTINCT))
+    w("write_set_client_data_268", request_case(10, DISTINCT, data=bytes(range(256)) + b"x" * 12))
+    w("write_set_client_data_empty", request_case(10, DISTINCT))
+    w("write_text", request_case(11, DISTINCT, 5.0, data=b"Hello\0"))
+
     open_request = request(0xF0000001, text_field(b"bridgectl") + u32(0) + u32(0x50334400) + u32(6) + bytes(12))
-    map_request = request(0xF0000037, text_field(b"TAVO_SC_DYN_VARDATA_ID") + u32(0x4C565201))
-    set_request = request(0xF000003C, u32(0x4C565205) + u32(0x4C565206) + u32(0) + u32(0) + u32(8) + b"\x01" * 8)
-    write("request_decoder", "raw_open", b"\x00" + open_request)
-    write("request_decoder", "raw_open_bad_magic", b"\x00" + open_request[:276] + u32(0x50334401) + open_request[280:])
-    write("request_decoder", "raw_map_name_without_nul", b"\x00" + request(0xF0000037, b"M" * 256 + u32(1)))
-    write("request_decoder", "raw_set_client_data", b"\x00" + set_request)
-    write("request_decoder", "raw_set_client_data_short_unit", b"\x00" + set_request[:-1])
-    write("request_decoder", "raw_version_36", b"\x00" + request(0xF0000034, u32(1) + u32(2), version=36))
-    write("request_decoder", "raw_unknown_id", b"\x00" + request(0xF0000099, u32(1) + u32(2)))
+    map_request = request(0xF0000037, text_field(b"TAVO_SC_DYN_VARDATA_ID\0junk") + u32(0x4C565201))
+    set_request = request(0xF000003C, u32(0x4C565205) + u32(0x4C565206) + u32(7) + u32(9) + u32(8) + b"\x01" * 8)
+    w("raw_open", b"\x00" + open_request)
+    w("raw_open_bad_magic", b"\x00" + open_request[:276] + u32(0x50334401) + open_request[280:])
+    w("raw_open_reserved_292", b"\x00" + open_request[:292] + u32(1))
+    w("raw_open_one_long", b"\x00" + u32(297) + open_request[4:] + b"\0")
+    w("raw_map_with_junk_after_nul", b"\x00" + map_request)
+    w("raw_map_name_without_nul", b"\x00" + request(0xF0000037, b"M" * 256 + u32(1)))
+    w("raw_add_to_data_definition", b"\x00" + request(
+        0xF000000C, u32(5) + text_field(b"TITLE") + text_field(b"") + u32(11) + f32(0.5) + u32(0xFFFFFFFF)))
+    w("raw_datum_and_units_without_nul", b"\x00" + request(
+        0xF000000C, u32(5) + b"D" * 256 + b"U" * 256 + u32(11) + f32(0.5) + u32(0xFFFFFFFF)))
+    w("raw_units_without_nul", b"\x00" + request(
+        0xF000000C, u32(5) + text_field(b"TITLE") + b"U" * 256 + u32(11) + f32(0.5) + u32(0xFFFFFFFF)))
+    w("raw_menu_add_sub_item_without_nul", b"\x00" + request(0xF0000033, u32(1) + b"S" * 256 + u32(2) + u32(3)))
+    w("raw_set_client_data", b"\x00" + set_request)
+    w("raw_set_client_data_one_short", b"\x00" + u32(len(set_request) - 1) + set_request[4:-1])
+    w("raw_set_client_data_unit_size_max", b"\x00" + request(0xF000003C, u32(1) + u32(2) + u32(0) + u32(0) +
+                                                             u32(0xFFFFFFFF)))
+    w("raw_text", b"\x00" + request(0xF0000040, u32(1) + f32(5.0) + u32(3) + u32(4) + b"Hi!\0"))
+    w("raw_menu_remove_sub_item_one_long", b"\x00" + request(0xF0000034, u32(1) + u32(2) + u32(3)))
+    w("raw_size_field_not_the_size", b"\x00" + u32(25) + request(0xF0000034, u32(1) + u32(2))[4:])
+    w("raw_version_36", b"\x00" + request(0xF0000034, u32(1) + u32(2), version=36))
+    w("raw_unknown_id", b"\x00" + request(0xF0000099, u32(1) + u32(2)))
+    w("raw_below_header", b"\x00" + request(0xF0000034, b"")[:15])
     stream = open_request + map_request + set_request
-    chunks = b""
-    for i in range(0, len(stream), 100):
-        part = stream[i:i + 100]
-        chunks += bytes([len(part)]) + part
-    write("request_decoder", "stream_three_requests", b"\x01" + chunks)
-    write("request_decoder", "stream_size_field_15", b"\x01" + bytes([8]) + u32(15) + b"abcd")
-    write("request_decoder", "stream_size_field_131073", b"\x01" + bytes([8]) + u32(131073) + b"abcd")
-    for name in ("open", "add_to_data_definition_null_units", "menu_add_item_255", "set_client_data_268",
-                 "text_empty"):
-        write("request_decoder", "round_trip_" + name, b"\x02" + u32(0x1234) + request_cases()[name])
+    w("stream_three_requests",
+      b"\x01" + b"".join(bytes([len(stream[i:i + 100])]) + stream[i:i + 100] for i in range(0, len(stream), 100)))
+    w("stream_byte_by_byte", b"\x01" + b"".join(b"\x01" + bytes([c]) for c in set_request + set_request))
+    w("stream_size_field_16", b"\x01" + bytes([20]) + request(0xF0000034, b"") + u32(15))
+    w("stream_size_field_15", b"\x01" + bytes([8]) + u32(15) + b"abcd")
+    w("stream_size_field_131072", b"\x01" + bytes([8]) + u32(131072) + b"abcd")
+    w("stream_size_field_131073", b"\x01" + bytes([8]) + u32(131073) + b"abcd")
 
 
 if __name__ == "__main__":
+    for target in TARGETS:
+        shutil.rmtree(os.path.join(ROOT, target), ignore_errors=True)
+        os.makedirs(os.path.join(ROOT, target))
     framing_seeds()
     received_seeds()
     records_seeds()
-    request_encoding_seeds()
-    request_decoder_seeds()
+    requests_seeds()
