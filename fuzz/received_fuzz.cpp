@@ -15,12 +15,12 @@
 //     edges (first and last byte, the end, one before the start): true exactly
 //     when the pointer lies inside and a NUL follows before the end, paddedSize
 //     then the text's length rounded down to a multiple of 4, plus 4, and
-//     untouched otherwise; a walk over packed strings by paddedSize stays inside;
+//     untouched otherwise; so is each step of a walk over packed strings;
 //   - ReadHostRequest reads exactly when the message holds the whole 276-byte
 //     record at offset 40, and then gives what records::DecodeHostRequest gives;
 //   - key_string::ParseCodes, differential against std::istringstream
 //     extraction (`>> int`, then `>> char`) in the "C" locale: over the message
-//     bytes from the text pointer to the end, without a NUL, and over a host
+//     bytes from the text pointer to the end (no NUL needed), and over a host
 //     request's name as the bridge passes it (NUL-terminated, at most 255).
 #include <algorithm>
 #include <locale>
