@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-std::wstring WindowsPathOf(const std::string& buildPath) {
+std::wstring WindowsPath(const std::string& buildPath) {
   std::wstring path = L"Z:";
   for (char c : buildPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
   return path;

@@ -9,7 +9,7 @@ constexpr wchar_t kSimulatorPipePath[] = L"\\\\.\\pipe\\Lockheed Martin Prepar3D
 
 // A build path of the host (/a/b/c.dll) as Wine shows it to Windows programs:
 // on drive Z:, with backslashes (Z:\a\b\c.dll).
-std::wstring WindowsPathOf(const std::string& buildPath);
+std::wstring WindowsPath(const std::string& buildPath);
 
 // A pipe path no other test program uses: \\.\pipe\tvo-test-<pid>-<tag>-<n>.
 std::wstring UniquePipePath(const char* tag);

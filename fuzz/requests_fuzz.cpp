@@ -1,0 +1,309 @@
+// Fuzz target: both ends of the requests' wire format, the client's writers
+// (request_encoding) and simhost's stream cutting (RequestStream) and decoding
+// (DecodeRequest), against a table of the layouts written here.
+//
+// Byte 0 chooses the mode (mod 3); the rest of the input is:
+//   0  one request message, in a buffer of exactly its length;
+//   1  a byte stream in reads, each a length byte n and then n bytes;
+//   2  a writer's arguments: kind byte (mod 12), eight u32, an f32, two texts
+//      (each a u16 v: 0xFFFF null, else v % 600 characters, the input's, then
+//      a filler pattern), a u16 m and m % 4096 data bytes.
+// Checked:
+//   - decoding answers the documented rejections in their order (size, version,
+//     id, the id's size, the first text without a NUL with its argument index,
+//     Open's fixed values) and the header whenever there is one; a decoded
+//     request, handed to the client's writer, gives back the message (each text
+//     field zero after its NUL), its data block pointing into the message;
+//   - the stream hands out requests of [16, 131072] bytes, equal to their size
+//     field and to the stream's bytes in order; "malformed" comes for exactly
+//     the first bad size field and from then on; Buffered() counts what is not
+//     handed out; each request is decoded as in mode 0;
+//   - each writer, in a buffer of exactly the request's size, writes the image
+//     built from the table (zero elsewhere, the sendId untouched) and returns
+//     true exactly when every text fits its 256-byte field, and its request
+//     then decodes; otherwise the texts up to the one that does not fit are
+//     written, that one as its first 255 characters and a NUL.
+#include <algorithm>
+#include <variant>
+#include <vector>
+
+#include "common/fuzz.h"
+#include "host_protocol.h"
+#include "request_decoder.h"
+#include "request_stream.h"
+#include "simconnect/request_encoding.h"
+
+namespace {
+
+using fuzz::Le32;
+using fuzz::Put32;
+namespace hp = host_protocol;
+
+struct Text {
+  uint32_t at;        // offset of the 256-byte field; 0: none
+  uint32_t argument;  // the argument index an exception names
+};
+
+// In the order of the decoder's RequestBody alternatives.
+struct Layout {
+  uint32_t id;
+  uint32_t size;        // of the fixed part
+  uint32_t numbers[8];  // offsets of the writer's u32 arguments in their order; 0 ends
+  uint32_t floatAt;     // of its f32 argument; 0: none
+  Text texts[2];
+  uint32_t unitSizeAt;  // of the length of a data block after the fixed part; 0: none
+};
+const Layout kLayouts[] = {
+    {0xF0000001, 296, {}, 0, {{16, 1}}, 0},                                 // Open
+    {0xF000000C, 544, {16, 532, 540}, 536, {{20, 2}, {276, 3}}, 0},        // AddToDataDefinition
+    {0xF000000E, 48, {16, 20, 24, 28, 32, 36, 40, 44}, 0, {}, 0},           // RequestDataOnSimObject
+    {0xF0000031, 280, {272, 276}, 0, {{16, 1}}, 0},                         // MenuAddItem
+    {0xF0000033, 284, {16, 276, 280}, 0, {{20, 2}}, 0},                     // MenuAddSubItem
+    {0xF0000034, 24, {16, 20}, 0, {}, 0},                                   // MenuRemoveSubItem
+    {0xF0000037, 276, {272}, 0, {{16, 1}}, 0},                              // MapClientDataNameToID
+    {0xF0000038, 28, {16, 20, 24}, 0, {}, 0},                               // CreateClientData
+    {0xF0000039, 36, {16, 20, 24, 32}, 28, {}, 0},                          // AddToClientDataDefinition
+    {0xF000003B, 48, {16, 20, 24, 28, 32, 36, 40, 44}, 0, {}, 0},           // RequestClientData
+    {0xF000003C, 36, {16, 20, 24, 28}, 0, {}, 32},                          // SetClientData
+    {0xF0000040, 32, {16, 24}, 20, {}, 28},                                 // Text
+};
+constexpr size_t kKinds = sizeof kLayouts / sizeof kLayouts[0];
+// Open's bytes 272 to 295: reserved, the magic 0x50334400, 6, reserved.
+constexpr uint8_t kOpenFixed[24] = {0, 0, 0, 0, 0x00, 0x44, 0x33, 0x50, 6};
+
+// One request as its writer takes it.
+struct Request {
+  size_t kind = 0;
+  uint32_t n[8] = {};
+  float f = 0.0f;
+  bool isNull[2] = {false, false};
+  std::string text[2];
+  std::string data;
+
+  const Layout& layout() const { return kLayouts[kind]; }
+  const char* T(int i) const { return isNull[i] ? nullptr : text[i].c_str(); }
+  size_t TextLength(int i) const { return isNull[i] ? 0 : std::strlen(text[i].c_str()); }
+  uint32_t Size() const { return layout().size + (layout().unitSizeAt != 0 ? uint32_t(data.size()) : 0); }
+
+  bool Write(uint8_t* r) const {
+    namespace e = request_encoding;
+    const uint32_t unit = static_cast<uint32_t>(data.size());
+    switch (kind) {
+      case 0: return e::WriteOpen(r, T(0));
+      case 1: return e::WriteAddToDataDefinition(r, n[0], T(0), T(1), n[1], f, n[2]);
+      case 2: e::WriteRequestDataOnSimObject(r, n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7]); return true;
+      case 3: return e::WriteMenuAddItem(r, T(0), n[0], n[1]);
+      case 4: return e::WriteMenuAddSubItem(r, n[0], T(0), n[1], n[2]);
+      case 5: e::WriteMenuRemoveSubItem(r, n[0], n[1]); return true;
+      case 6: return e::WriteMapClientDataNameToId(r, T(0), n[0]);
+      case 7: e::WriteCreateClientData(r, n[0], n[1], n[2]); return true;
+      case 8: e::WriteAddToClientDataDefinition(r, n[0], n[1], n[2], f, n[3]); return true;
+      case 9: e::WriteRequestClientData(r, n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7]); return true;
+      case 10: e::WriteSetClientData(r, n[0], n[1], n[2], n[3], unit, data.data()); return true;
+      default: e::WriteText(r, n[0], f, n[1], unit, data.data()); return true;
+    }
+  }
+};
+
+void CheckSame(const uint8_t* have, const uint8_t* want, size_t size) {
+  const size_t at = std::mismatch(have, have + size, want).first - have;
+  if (at == size) return;
+  std::fprintf(stderr, "offset %zu of %zu is %02x, expected %02x\n", at, size, have[at], want[at]);
+  FUZZ_CHECK(false);
+}
+
+// Every byte a writer must produce for `c`, on a zeroed image of c.Size() bytes.
+void BuildImage(const Request& c, uint32_t sendId, uint8_t* image) {
+  const Layout& l = c.layout();
+  const uint32_t header[4] = {c.Size(), 37, l.id, sendId};
+  for (int i = 0; i < 4; ++i) Put32(image + 4 * i, header[i]);
+  for (int i = 0; i < 8 && l.numbers[i] != 0; ++i) Put32(image + l.numbers[i], c.n[i]);
+  if (l.floatAt != 0) Put32(image + l.floatAt, fuzz::BitCast<uint32_t>(c.f));
+  for (int i = 0; i < 2 && l.texts[i].at != 0; ++i) {
+    std::memcpy(image + l.texts[i].at, c.text[i].data(), std::min<size_t>(c.TextLength(i), 255));
+  }
+  if (c.kind == 0) std::memcpy(image + 272, kOpenFixed, sizeof kOpenFixed);
+  if (l.unitSizeAt != 0) {
+    Put32(image + l.unitSizeAt, static_cast<uint32_t>(c.data.size()));
+    std::memcpy(image + l.size, c.data.data(), c.data.size());
+  }
+}
+
+// The writer's arguments held by a decoded request of the message `m`.
+Request FromDecoded(const simhost::RequestBody& body, const uint8_t* m) {
+  using namespace simhost;
+  Request c;
+  c.kind = body.index();
+  auto put = [&c](std::initializer_list<uint32_t> n, const std::string& t0 = {}, const std::string& t1 = {}) {
+    std::copy(n.begin(), n.end(), c.n);
+    c.text[0] = t0;
+    c.text[1] = t1;
+  };
+  auto block = [&c, m](const uint8_t* data, uint32_t unitSize) {
+    FUZZ_CHECK(data == m + c.layout().size);  // points into the message
+    c.data.assign(reinterpret_cast<const char*>(data), unitSize);
+  };
+  if (auto* b = std::get_if<OpenRequest>(&body)) put({}, b->name);
+  if (auto* b = std::get_if<AddToDataDefinitionRequest>(&body)) {
+    put({b->definitionId, b->datumType, b->datumId}, b->datumName, b->unitsName);
+    c.f = b->epsilon;
+  }
+  if (auto* b = std::get_if<RequestDataOnSimObjectRequest>(&body)) {
+    put({b->requestId, b->definitionId, b->objectId, b->period, b->flags, b->origin, b->interval, b->limit});
+  }
+  if (auto* b = std::get_if<MenuAddItemRequest>(&body)) put({b->menuEventId, b->data}, b->text);
+  if (auto* b = std::get_if<MenuAddSubItemRequest>(&body)) put({b->menuEventId, b->subMenuEventId, b->data}, b->text);
+  if (auto* b = std::get_if<MenuRemoveSubItemRequest>(&body)) put({b->menuEventId, b->subMenuEventId});
+  if (auto* b = std::get_if<MapClientDataNameToIdRequest>(&body)) put({b->clientDataId}, b->name);
+  if (auto* b = std::get_if<CreateClientDataRequest>(&body)) put({b->clientDataId, b->size, b->flags});
+  if (auto* b = std::get_if<AddToClientDataDefinitionRequest>(&body)) {
+    put({b->definitionId, b->offset, b->sizeOrType, b->datumId});
+    c.f = b->epsilon;
+  }
+  if (auto* b = std::get_if<RequestClientDataRequest>(&body)) {
+    put({b->clientDataId, b->requestId, b->definitionId, b->period, b->flags, b->origin, b->interval, b->limit});
+  }
+  if (auto* b = std::get_if<SetClientDataRequest>(&body)) {
+    put({b->clientDataId, b->definitionId, b->flags, b->reserved});
+    block(b->data, b->unitSize);
+  }
+  if (auto* b = std::get_if<TextRequest>(&body)) {
+    put({b->textType, b->eventId});
+    c.f = b->displaySeconds;
+    block(b->data, b->unitSize);
+  }
+  return c;
+}
+
+// The exception the decoder must answer, and the argument index it names.
+uint32_t ExpectedRejection(const uint8_t* m, size_t size, uint32_t* index) {
+  *index = 0;
+  if (size < 16 || Le32(m) != size) return hp::kExceptionSizeMismatch;
+  if (Le32(m + 4) != 37) return hp::kExceptionVersionMismatch;
+  const Layout* l = std::find_if(kLayouts, kLayouts + kKinds, [m](const Layout& l) { return l.id == Le32(m + 8); });
+  if (l == kLayouts + kKinds) return hp::kExceptionUnrecognizedId;
+  const uint64_t unitSize = l->unitSizeAt != 0 && size >= l->size ? Le32(m + l->unitSizeAt) : 0;
+  if (l->size + unitSize != size) return hp::kExceptionSizeMismatch;
+  for (const Text& t : l->texts) {
+    if (t.at != 0 && std::memchr(m + t.at, 0, 256) == nullptr) {
+      *index = t.argument;
+      return hp::kExceptionStringNotTerminated;
+    }
+  }
+  if (l == kLayouts && std::memcmp(m + 272, kOpenFixed, sizeof kOpenFixed) != 0) return hp::kExceptionBadOpen;
+  return hp::kExceptionNone;
+}
+
+// Mode 0, and each request that modes 1 and 2 produce. Returns whether it decoded.
+bool CheckDecode(const uint8_t* m, size_t size) {
+  const simhost::DecodeResult result = simhost::DecodeRequest(m, size);
+  uint32_t index = 0;
+  const uint32_t code = ExpectedRejection(m, size, &index);
+  if (result.exceptionCode != code || result.argumentIndex != index) {
+    std::fprintf(stderr, "decoder answered exception %u index %u, expected %u index %u\n", result.exceptionCode,
+                 result.argumentIndex, code, index);
+    FUZZ_CHECK(false);
+  }
+  FUZZ_CHECK(result.ok() == (code == hp::kExceptionNone) && !simhost::DecodeRequest(nullptr, size).ok());
+  if (size >= 16) {
+    const simhost::DecodedRequest& r = result.request;
+    FUZZ_CHECK(r.size == Le32(m) && r.version == Le32(m + 4) && r.id == Le32(m + 8) && r.sendId == Le32(m + 12));
+  }
+  if (!result.ok()) return false;
+
+  const Request c = FromDecoded(result.request.body, m);
+  FUZZ_CHECK(c.layout().id == result.request.id && c.Size() == size);
+  const auto expected = fuzz::Exact(m, size);
+  for (const Text& t : c.layout().texts) {
+    if (t.at == 0) continue;
+    char* field = reinterpret_cast<char*>(expected.get() + t.at);
+    const size_t length = std::strlen(field);  // the decoder found its NUL
+    std::memset(field + length, 0, 256 - length);
+  }
+  const auto written = fuzz::Exact(nullptr, size);
+  Put32(written.get() + 12, Le32(m + 12));  // the caller's sendId
+  FUZZ_CHECK(c.Write(written.get()));
+  CheckSame(written.get(), expected.get(), size);
+  return true;
+}
+
+void CheckStream(fuzz::InputReader& in) {
+  simhost::RequestStream stream;
+  std::vector<uint8_t> received;  // up to the first bad size field
+  size_t handedOut = 0;
+  bool malformed = false;
+  while (!in.Empty()) {
+    size_t taken = 0;
+    const uint8_t* bytes = in.Take(in.Byte(), &taken);
+    stream.Append(bytes, taken);
+    if (!malformed) received.insert(received.end(), bytes, bytes + taken);
+    for (;;) {
+      const uint8_t* request = nullptr;
+      uint32_t size = 0;
+      const simhost::RequestStream::Result result = stream.Next(&request, &size);
+      const size_t left = received.size() - handedOut;
+      const uint32_t field = left >= 4 ? Le32(received.data() + handedOut) : 0;
+      const bool fieldGood = field >= 16 && field <= 131072;
+      if (result == simhost::RequestStream::kMalformed) {
+        FUZZ_CHECK(malformed || (left >= 4 && !fieldGood && stream.BadSizeField() == field));
+        malformed = true;
+        break;
+      }
+      FUZZ_CHECK(!malformed);
+      if (result == simhost::RequestStream::kNeedMore) {
+        FUZZ_CHECK(stream.Buffered() == left && (left < 4 || (fieldGood && field > left)));
+        break;
+      }
+      FUZZ_CHECK(result == simhost::RequestStream::kRequest && fieldGood && size == field && size <= left);
+      FUZZ_CHECK(std::memcmp(request, received.data() + handedOut, size) == 0);
+      handedOut += size;
+      FUZZ_CHECK(stream.Buffered() == received.size() - handedOut);
+      CheckDecode(fuzz::Exact(request, size).get(), size);
+    }
+  }
+}
+
+void CheckWriter(fuzz::InputReader& in) {
+  Request c;
+  c.kind = in.Byte() % kKinds;
+  for (uint32_t& v : c.n) v = in.U32();
+  c.f = fuzz::BitCast<float>(in.U32());
+  for (int i = 0; i < 2; ++i) {
+    const uint16_t v = in.U16();
+    c.isNull[i] = v == 0xFFFF;
+    if (!c.isNull[i]) c.text[i] = in.Text(v % 600);
+  }
+  c.data = in.Text(in.U16() % 4096);
+
+  const Layout& l = c.layout();
+  const uint32_t size = c.Size();
+  constexpr uint32_t kSendId = 0x5EADC0DE;
+  const auto image = fuzz::Exact(nullptr, size);
+  BuildImage(c, kSendId, image.get());
+  const auto written = fuzz::Exact(nullptr, size);
+  Put32(written.get() + 12, kSendId);
+  bool fits = true;
+  for (int i = 0; i < 2 && l.texts[i].at != 0; ++i) fits = fits && c.TextLength(i) <= 255;
+  FUZZ_CHECK(c.Write(written.get()) == fits);
+  if (fits) {
+    CheckSame(written.get(), image.get(), size);
+    FUZZ_CHECK(CheckDecode(written.get(), size));
+    return;
+  }
+  CheckSame(written.get(), image.get(), 16);
+  for (int i = 0; i < 2 && l.texts[i].at != 0; ++i) {
+    CheckSame(written.get() + l.texts[i].at, image.get() + l.texts[i].at, 256);
+    if (c.TextLength(i) > 255) break;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::InputReader in(data, size);
+  const int mode = in.Byte() % 3;
+  if (mode == 1) CheckStream(in);
+  if (mode == 2) CheckWriter(in);
+  if (mode == 0 && size > 0) CheckDecode(fuzz::Exact(data + 1, size - 1).get(), size - 1);
+  return 0;
+}

@@ -1,0 +1,170 @@
+// The built TVOBridge64.dll hosted in this process as the simulator hosts it
+// (LoadLibraryW, a panel-service table in its `Panels`, DLLStart; DLLStop,
+// FreeLibrary), and the simulator around it: simhost's server in this process
+// (with or without its "FS98MAIN" window, which offers the in-process
+// channel), a raw pipe server that the test plays byte by byte, or whatever
+// server owns the simulator's pipe (simhost.exe as a child, for one). One
+// meaning of "ready": the module's subscription to the host-request area is
+// in place. Also what a cycle of load, serve and unload may leave behind.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "aircraft_description.h"
+#include "aircraft_host.h"
+#include "module_log.h"
+#include "raw_server.h"
+#include "sim_clock.h"
+#include "sim_host.h"
+#include "simhost/simhost_test_env.h"
+
+constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
+// DLLStop waits at most 1000 ms for the worker; the worker's close adds its own
+// pauses (100 ms before and 250 ms after the shutdown, then 250 ms steps while a
+// late completion holds the transport). A host that waits longer is hanging.
+constexpr DWORD kStopBoundMs = 3000;
+
+// The module's Windows path.
+std::wstring BridgeModulePath();
+
+// The module itself, loaded by this process.
+class HostedModule {
+ public:
+  HostedModule() = default;
+  // DLLStop (when started) and FreeLibrary.
+  ~HostedModule();
+  HostedModule(const HostedModule&) = delete;
+  HostedModule& operator=(const HostedModule&) = delete;
+
+  // LoadLibraryW and the three exports; false (with a test failure) otherwise.
+  bool Load();
+  void SetPanels(const void* table);
+  // DLLStart's result. The worker's handle stays usable (a duplicate) until
+  // Unload.
+  int64_t Start();
+  // DLLStop; the milliseconds it took.
+  DWORD Stop();
+  // FreeLibrary at once, as the simulator does after DLLStop.
+  void Unload();
+  // Waits for the worker thread to end: its exit code, or -1 on time-out.
+  int WaitForWorker(DWORD timeoutMs = 20000);
+
+  HMODULE Handle() const { return module_; }
+  HANDLE Worker() const { return worker_; }
+  // When the module was last started (the log's timestamps are not before).
+  std::time_t StartedAt() const { return startedAt_; }
+
+ private:
+  HMODULE module_ = nullptr;
+  int64_t (*dllStart_)() = nullptr;
+  void (*dllStop_)() = nullptr;
+  void** panels_ = nullptr;
+  HANDLE worker_ = nullptr;
+  bool started_ = false;
+  std::time_t startedAt_ = 0;
+};
+
+// An aircraft of `count` variables <prefix>0, <prefix>1, ... that all ramp from
+// 0 to 1000 over `periodS` seconds, so that every frame moves them.
+simhost::AircraftDescription RampAircraft(const std::string& title, const std::string& prefix, size_t count,
+                                          double periodS);
+
+struct ServedOptions {
+  enum class Server {
+    kSimhost,  // simhost's server in this process, on the simulator's pipe
+    kRaw,      // a RawServer on the simulator's pipe; Start answers the open and reads the set-up
+    kOutside,  // nothing started here: another process owns the simulator's pipe
+  };
+  Server server = Server::kSimhost;
+  simhost::AircraftDescription aircraft;  // simhost's aircraft, or the one behind the panel table
+  bool window = false;                    // simhost's "FS98MAIN" window: the in-process channel
+  bool runFrames = false;                 // frames at 30 per second on a thread; else only by hand
+  size_t maxPendingBytes = simhost::Outbox::kDefaultMaxPendingBytes;  // simhost drops a slower reader
+};
+
+// The module and its simulator.
+class ServedModule {
+ public:
+  ServedModule() = default;
+  // The module first, then the server.
+  ~ServedModule();
+  ServedModule(const ServedModule&) = delete;
+  ServedModule& operator=(const ServedModule&) = delete;
+
+  // Starts the server, loads and starts the module and waits until it is
+  // ready (for kOutside: until its log shows the subscription's result).
+  bool Start(const ServedOptions& options);
+
+  HostedModule& Module() { return module_; }
+  simhost::SimHost& Host() { return *host_; }     // kSimhost
+  RawServer& Raw() { return *raw_; }              // kRaw
+  simhost::AircraftHost& Aircraft();              // behind the module's panel table
+  simhost::SimClock& Clock();
+  LogCapture& Console() { return console_; }      // simhost's console lines
+  // The module's session in simhost; null when it has not connected.
+  std::shared_ptr<simhost::Session> BridgeSession();
+  // Runs one of the module's menu items in simhost and waits for the text it shows.
+  bool Choose(const std::string& item, const std::string& expectedText);
+
+  // The simulator's shutdown: the quit message to every client, the worker's
+  // end, DLLStop and FreeLibrary (within their bound), then the server.
+  // Returns the whole log, checked to end the quit way.
+  module_log::Lines QuitAndStop();
+  // DLLStop and FreeLibrary without a quit message; the milliseconds they took.
+  DWORD StopModule();
+  // The server goes away abruptly, every connection closed from its side
+  // without a quit message; the module stays loaded.
+  void KillServer();
+  // A fresh simhost on the simulator's pipe (after KillServer).
+  bool RestartServer();
+  void StopServer();
+
+ private:
+  bool StartSimhost();
+  bool WaitUntilReady();
+
+  ServedOptions options_;
+  LogCapture console_;
+  std::unique_ptr<simhost::SimHost> host_;
+  std::unique_ptr<RawServer> raw_;
+  std::unique_ptr<simhost::SimClock> clock_;           // without simhost
+  std::unique_ptr<simhost::AircraftHost> aircraft_;    // without simhost
+  std::thread frames_;
+  HANDLE stopFrames_ = nullptr;
+  HostedModule module_;
+};
+
+// ---- What a cycle leaves behind -------------------------------------------------
+
+struct Resources {
+  std::vector<uintptr_t> handles;
+  size_t threads = 0;
+};
+Resources TakeResources();
+// A test failure when the process holds more than `slack` handles or threads
+// above `before`, naming the new handles; threads on their way out are waited for.
+void ExpectNothingLeft(const Resources& before, size_t slack, const char* when);
+// True while the worker exists and has not set its End event.
+bool WorkerRunning();
+// True when none of the module's three named events exists any more.
+bool BridgeEventsGone();
+
+// Runs `cycle` once as a warm-up (what the process creates once), then
+// `count` times, and expects nothing left behind beyond `slack`.
+template <typename Cycle>
+void CyclesLeaveNothingBehind(int count, size_t slack, Cycle cycle) {
+  cycle();
+  const Resources before = TakeResources();
+  for (int i = 0; i < count && !::testing::Test::HasFailure(); ++i) cycle();
+  ExpectNothingLeft(before, slack, "after the counted cycles");
+}
