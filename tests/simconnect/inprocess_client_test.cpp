@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "simconnect/SimConnect.h"
 #include "simconnect/client.h"
 #include "support/bytes.h"
+#include "support/child_process.h"
 #include "support/failing_allocations.h"
 #include "support/library_link.h"
+#include "support/paths.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ bool DispatchReply(LibraryLink& link, const std::vector<uint8_t>& reply) {
 TEST(InProcessClientBeside, NoRegistrationWithTheWindowOfAnotherProcess) {
   ASSERT_EQ(FindWindowW(L"FS98MAIN", nullptr), nullptr) << "another program has an FS98MAIN window open";
   ChildProcess other;
-  ASSERT_TRUE(other.Start(L"window"));
+  ASSERT_TRUE(other.Start(WindowsPath(TVO_INPROCESS_HELPER), L"window", {true, false}));
   ASSERT_TRUE(other.WaitForOutput("ready"));
   LibraryLink beside("beside", 41088, LibraryLink::kOpen);
   ASSERT_TRUE(beside.connected());
