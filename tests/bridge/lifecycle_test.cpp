@@ -3,15 +3,13 @@
 // module kept mapped while its worker runs, and a run served by a raw server.
 #include <cstdio>
 
-#include "bytes.h"
+#include "bridge/raw_simulator.h"
 #include "hosted_module.h"
 #include "test_env.h"
 
 namespace {
 
 using module_log::Lines;
-
-constexpr wchar_t kSimulatorPipe[] = L"\\\\.\\pipe\\Lockheed Martin Prepar3D v6\\SimConnect";
 
 bool ModuleMapped() { return GetModuleHandleW(L"TVOBridge64.dll") != nullptr; }
 
@@ -110,7 +108,7 @@ TEST(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
   MainWindow window;
   ASSERT_NE(window.handle(), nullptr);
   CyclesLeaveNothingBehind(1, 0, [] {
-    std::unique_ptr<RawServer> server = RawServer::ListenPipe(kSimulatorPipe);
+    std::unique_ptr<RawServer> server = RawServer::ListenPipe(raw_simulator::kDefaultPipe);
     ASSERT_NE(server, nullptr);
     HostedModule module;
     ASSERT_TRUE(module.Load());
@@ -121,7 +119,7 @@ TEST(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
     EXPECT_LT(module.Stop(), 1000u) << "DLLStop's wait let the worker's messages through and saw it end";
     // The worker went on past its messages: the Open request reached the pipe.
     ASSERT_TRUE(server->Accept());
-    EXPECT_EQ(U32At(server->ReadMessage(), 8), 0xF0000001u);
+    EXPECT_EQ(raw_simulator::U32(server->ReadMessage(), 8), 0xF0000001u);
     EXPECT_EQ(module.WaitForWorker(), 0);
     module.Unload();
     EXPECT_TRUE(UnmappedOnceTheWorkerEnds());
@@ -139,13 +137,9 @@ TEST(ServedTest, MalformedMessagesAreDroppedAndTheQuitMessageEndsTheWorker) {
   // then the About item: only the last one is served.
   ASSERT_TRUE(server.Write(MakeReceived(16, 20)));
   ASSERT_TRUE(server.Write(MakeReceived(4, 16)));
-  std::vector<uint8_t> about = MakeReceived(4, 24);
-  about[16] = 102;
-  ASSERT_TRUE(server.Write(about));
-  const std::vector<uint8_t> text = server.ReadMessage();
-  ASSERT_GT(text.size(), 32u);
-  EXPECT_STREQ(reinterpret_cast<const char*>(&text[32]), "TAVO.quin Simulator Bridge Version 1.0.0.21");
-  ASSERT_TRUE(server.Write(MakeReceived(3, 12)));
+  ASSERT_TRUE(server.Write(raw_simulator::MenuEvent(102)));
+  EXPECT_EQ(raw_simulator::TextAt(server.ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  ASSERT_TRUE(server.Write(raw_simulator::Quit()));
   EXPECT_TRUE(server.WaitForClientClose());
   EXPECT_EQ(served.Module().WaitForWorker(5000), 0);
   EXPECT_LT(served.StopModule(), kStopBoundMs);

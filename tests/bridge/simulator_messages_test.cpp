@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "bridge/module_state.h"
+#include "bridge/raw_simulator.h"
 #include "bytes.h"
 #include "linked_bridge.h"
 #include "lvar/bridge_services.h"
@@ -16,9 +17,9 @@ namespace {
 
 using namespace linked_bridge;
 using module_log::Succeeded;
+using raw_simulator::MenuEvent;
 
 void Dispatch(const Bytes8& message) { bridge::SimConnectProcess(message.data(), static_cast<uint32_t>(message.size())); }
-Bytes8 MenuEvent(uint32_t eventId) { return Bytes(24).U32(0, 24).U32(4, 4).U32(8, 4).U32(16, eventId).vec(); }
 // The request that shows `text` for 30 s as scrolling yellow text.
 Bytes8 Text(uint32_t sendId, const std::string& text) {
   const auto size = static_cast<uint32_t>(text.size() + 1);

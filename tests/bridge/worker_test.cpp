@@ -9,6 +9,7 @@
 #include "bridge/bridge_log.h"
 #include "bridge/lifecycle.h"
 #include "bridge/module_state.h"
+#include "bridge/raw_simulator.h"
 #include "bytes.h"
 #include "linked_bridge.h"
 #include "module_log.h"
@@ -17,8 +18,8 @@
 namespace {
 
 using namespace linked_bridge;
-
-constexpr wchar_t kSimulatorPipe[] = L"\\\\.\\pipe\\Lockheed Martin Prepar3D v6\\SimConnect";
+using raw_simulator::MenuEvent;
+using raw_simulator::TextAt;
 
 class WorkerTest : public ::testing::Test {
  protected:
@@ -28,18 +29,15 @@ class WorkerTest : public ::testing::Test {
     // Past the rescan period: the first pass of Update rescans.
     SetTick(40000);
     bridge_log::InitPath();
-    server = RawServer::ListenPipe(kSimulatorPipe);
+    server = RawServer::ListenPipe(raw_simulator::kDefaultPipe);
     ASSERT_NE(server, nullptr);
     startedAt = std::time(nullptr);
     const auto thread = reinterpret_cast<HANDLE>(bridge::StartBridge());
     ASSERT_NE(thread, nullptr);
     DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &worker, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    ASSERT_TRUE(server->Accept());
-    const Bytes8 open = server->ReadMessage();
-    ASSERT_EQ(open.size(), 296u);
-    ASSERT_TRUE(server->Write(MakeReceived(2, 308)));
-    for (Bytes8 request; setup.size() < 23 && !(request = server->ReadMessage()).empty();) setup.push_back(request);
-    ASSERT_EQ(setup.size(), 23u);
+    raw_simulator::AcceptAndOpen(*server);
+    setup = raw_simulator::Requests(*server, raw_simulator::kSetupRequestCount);
+    ASSERT_EQ(setup.size(), raw_simulator::kSetupRequestCount);
   }
   void TearDown() override {
     bridge::StopBridge(true);
@@ -47,10 +45,6 @@ class WorkerTest : public ::testing::Test {
       EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
       CloseHandle(worker);
     }
-  }
-  static Bytes8 MenuEvent(uint32_t eventId) { return Bytes(24).U32(0, 24).U32(4, 4).U32(8, 4).U32(16, eventId).vec(); }
-  static std::string TextOf(const Bytes8& request) {
-    return request.size() > 32 ? reinterpret_cast<const char*>(&request[32]) : "";
   }
 
   FakePanels panels;
@@ -95,8 +89,8 @@ TEST_F(WorkerTest, SetUpGoesOutInOrderThenMessagesAreServedUntilQuit) {
   // The log is open: the module counts as started.
   EXPECT_EQ(bridge::StartBridge(), bridge::kAlreadyStarted);
   ASSERT_TRUE(server->Write(MenuEvent(102)));
-  EXPECT_EQ(TextOf(server->ReadMessage()), "TAVO.quin Simulator Bridge Version 1.0.0.21");
-  ASSERT_TRUE(server->Write(MakeReceived(3, 12)));
+  EXPECT_EQ(TextAt(server->ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  ASSERT_TRUE(server->Write(raw_simulator::Quit()));
   EXPECT_TRUE(server->WaitForClientClose());
   EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
   bridge::StopBridge(true);
@@ -111,7 +105,7 @@ TEST_F(WorkerTest, AMessageMakesTheNextWaitAPollSoThatUpdateRunsAtOnce) {
   ASSERT_TRUE(module_log::WaitFor("2 Changes 2 added 0 deleted (Total Vars 2)"));
   SetTick(70001);
   ASSERT_TRUE(server->Write(MenuEvent(102)));
-  EXPECT_EQ(TextOf(server->ReadMessage()), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  EXPECT_EQ(TextAt(server->ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
   EXPECT_TRUE(module_log::WaitFor("Check for new LVARS", 2, 3000));
 }
 
@@ -130,7 +124,7 @@ TEST_F(WorkerTest, AnExceptionInOnePassIsLoggedAndTheRestOfTheQueueIsStillServed
   const Bytes8 about = MenuEvent(102);
   both.insert(both.end(), about.begin(), about.end());
   ASSERT_TRUE(server->Write(both));
-  EXPECT_EQ(TextOf(server->ReadMessage()), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  EXPECT_EQ(TextAt(server->ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
   failing = false;
   const module_log::Lines lines = module_log::SoFar();
   const int failure = module_log::IndexOf(lines, "Excpetion panel read failed");
