@@ -150,17 +150,4 @@ TEST(ServedTest, MalformedMessagesAreDroppedAndTheQuitMessageEndsTheWorker) {
   module_log::ExpectEndedByQuit(lines);
 }
 
-TEST(ServedTest, AServerThatVanishesLeavesTheWorkerWaitingForStop) {
-  ServedModule served;
-  ServedOptions options;
-  options.server = ServedOptions::Server::kRaw;
-  ASSERT_TRUE(served.Start(options));
-  served.Raw().CloseClient();
-  Sleep(300);
-  EXPECT_EQ(served.Module().WaitForWorker(0), -1);
-  EXPECT_LT(served.Module().Stop(), 1000u);  // End came before the bound
-  EXPECT_EQ(served.Module().WaitForWorker(), 0);
-  module_log::ExpectEndedByStop(module_log::Messages(served.Module().StartedAt()));
-}
-
 }  // namespace

@@ -23,19 +23,6 @@ class MonitoringTest : public LinkedBridgeTest {
   void Stop(const char* name) { handler->StopMonitoring(Request(records::kCommandStopMonitoring, name)); }
 };
 
-TEST_F(MonitoringTest, BeforeConnectOnlyStopMonitoringIsAnswered) {
-  Start("L:A", 100.0);
-  handler->SetValue(Request(records::kCommandSetValue, "L:A", 7.0));
-  handler->ForceUpdate(Request(records::kCommandForceUpdate, "L:A"));
-  EXPECT_EQ(After(100), kNoTimeout);
-  EXPECT_EQ(panels.Value("L:A"), 0.0);
-  Stop("L:NOPE");
-  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -2.0, "L:NOPE"));
-  EXPECT_TRUE(connection.Quiet());
-  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SendToCLient(0000000d,-2.000000,L:NOPE)",
-                               "LVARHandler::StopMonitoring L:NOPE : not found"}));
-}
-
 TEST_F(MonitoringTest, StartKeepsOrTruncatesTheIntervalRefusesReservedAndUnknownNamesAndStopEndsIt) {
   Connect();
   panels.Set("L:A", 0.5);
@@ -72,7 +59,17 @@ TEST_F(MonitoringTest, StartKeepsOrTruncatesTheIntervalRefusesReservedAndUnknown
                                "LVARHandler::StopMonitoring l:A : success"}));
 }
 
-TEST_F(MonitoringTest, SetValueWritesKnownVariablesAndForceUpdateReportsEvenWithoutChange) {
+TEST_F(MonitoringTest, SetValueWritesKnownVariablesAndForceUpdateReportsEvenWithoutChangeOnceConnected) {
+  // Before Connect only StopMonitoring answers.
+  Start("L:B", 100.0);
+  handler->SetValue(Request(records::kCommandSetValue, "L:B", 7.0));
+  handler->ForceUpdate(Request(records::kCommandForceUpdate, "L:B"));
+  EXPECT_EQ(After(100), kNoTimeout);
+  Stop("L:NOPE");
+  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -2.0, "L:NOPE"));
+  EXPECT_EQ(panels.Value("L:B"), 0.0);
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SendToCLient(0000000d,-2.000000,L:NOPE)",
+                               "LVARHandler::StopMonitoring L:NOPE : not found"}));
   Connect();
   handler->SetValue(Request(records::kCommandSetValue, "l:b", 0.75));
   handler->SetValue(Request(records::kCommandSetValue, "L:SLATS", 2.0));
