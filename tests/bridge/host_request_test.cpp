@@ -18,7 +18,6 @@ class HostRequestTest : public LinkedBridgeTest {
  protected:
   void SetUp() override {
     LinkedBridgeTest::SetUp();
-    bridge::accessDisabled = false;
     panels.Put(0, "ENGINE_RPM", 1200.0);
     panels.Put(1, "GEAR_DOWN", 1.0);
   }

@@ -11,6 +11,11 @@ namespace {
 
 using module_log::Lines;
 
+// A fault in the module (code run once it is unmapped) ends this program at
+// once, failing it, instead of waiting for a debugger until its time limit.
+const LPTOP_LEVEL_EXCEPTION_FILTER previousFilter =
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+
 bool ModuleMapped() { return GetModuleHandleW(L"TVOBridge64.dll") != nullptr; }
 
 // The module goes with its worker's end, while this thread handles its

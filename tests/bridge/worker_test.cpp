@@ -13,7 +13,6 @@
 #include "bytes.h"
 #include "linked_bridge.h"
 #include "module_log.h"
-#include "test_env.h"
 
 namespace {
 
