@@ -1,8 +1,10 @@
 // Discovery: ScanLVARS as the aircraft change runs it (a rebuild), as the
 // periodic rescan runs it (a full registry, nothing new), and SendLVARS (a
 // rescan, then the list in VarDump chunks), with 1,000, 10,000, 30,000 and
-// 65,535 variables. The LVAR code is linked directly over a substitute panel table,
-// without a connection: the figures are the bridge's own work. The floor is
+// 65,535 variables. The bridge's code is linked directly over the tests'
+// substitute panel table (tests/support/fake_panels.h), with the module's own
+// log and no connection (every record write fails at once, so the figures
+// leave the transport out): the figures are the bridge's own work. The floor is
 // the panel services' own cost: the same calls of the table that each scan
 // makes, timed alone; the difference is what the bridge adds.
 //
@@ -16,11 +18,13 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "bench_panels.h"
+#include "bridge/bridge_log.h"
 #include "clock.h"
-#include "discovery_services.h"
+#include "fake_panels.h"
 #include "lvar/bridge_services.h"
 #include "lvar/lvar_handler.h"
 #include "lvar/panel_services.h"
@@ -58,11 +62,11 @@ void RebuildCalls() {
 
 // The table calls of a rescan that finds nothing new: the handshake lookups,
 // one lookup per known name, every id's name.
-void RescanCalls(const BenchPanels& table) {
+void RescanCalls(const std::vector<std::string>& names) {
   for (const char* name : {"MJC_VAR_READ_VALUE", "MJC_VAR_READ_CODE", "MJC_VAR_WRITE_VALUE", "MJC_VAR_WRITE_CODE"}) {
     panels::LookupVariableId(name);
   }
-  for (uint32_t id = 0; id < table.Count(); ++id) panels::LookupVariableId(table.Name(id).c_str());
+  for (const std::string& name : names) panels::LookupVariableId(name.c_str());
   for (int32_t id = 0; id < panels::kVariableIdLimit; ++id) panels::GetVariableName(id);
 }
 
@@ -74,8 +78,13 @@ struct Figures {
 };
 
 Figures Measure(uint32_t count, int repeat) {
-  BenchPanels table(count, BenchPanels::Values::kConstant);
-  Panels = table.Table();
+  // The benchmarks' variable names, each with a constant value.
+  FakePanels table;
+  std::vector<std::string> names;
+  for (uint32_t id = 0; id < count; ++id) {
+    names.push_back(BenchPanels::MakeName(id));
+    table.Put(static_cast<int32_t>(id), names.back(), 42.0);
+  }
   LVARHandler handler;
   handler.connected = true;  // SendLVARS serves only a connected application
   Figures f{};
@@ -84,11 +93,10 @@ Figures Measure(uint32_t count, int repeat) {
   f.rebuildPanels = MedianMs(repeat, nothing, [] { RebuildCalls(); });
   f.rebuild = MedianMs(repeat, nothing, [&] { handler.ScanLVARS(false, false); });
   // The registry is full now: the periodic rescan finds nothing to add.
-  f.rescanPanels = MedianMs(repeat, nothing, [&] { RescanCalls(table); });
+  f.rescanPanels = MedianMs(repeat, nothing, [&] { RescanCalls(names); });
   f.rescan = MedianMs(repeat, nothing, [&] { handler.ScanLVARS(true, true); });
   f.sendListPanels = f.rescanPanels;
   f.sendList = MedianMs(repeat, nothing, [&] { handler.SendLVARS(); });
-  Panels = nullptr;
   return f;
 }
 
@@ -122,10 +130,11 @@ int main(int argc, char** argv) {
   Arguments args(argc, argv);
   const int repeat = static_cast<int>(args.Number("--repeat", 15));
   Heading("Discovery: ScanLVARS and SendLVARS, LVAR code linked directly, no transport");
-  if (!OpenDiscoveryLog()) Note("WARNING: no log file; lines are formatted and dropped");
+  bridge_log::InitPath();
+  if (!bridge_log::Open()) Note("WARNING: no log file; lines are formatted and dropped");
   std::vector<Figures> all;
   for (uint32_t count : {1000u, 10000u, 30000u, 65535u}) all.push_back(Measure(count, repeat));
-  CloseDiscoveryLog();
+  bridge_log::Close();
   Note("medians of %d runs; every scan enumerates all 65,535 ids, so the panel cost has a fixed part", repeat);
   Print("rebuild, as on an aircraft change (ScanLVARS keep=false)", all, &Figures::rebuild, &Figures::rebuildPanels);
   Print("periodic rescan, nothing new (ScanLVARS keep=true, notify=true)", all, &Figures::rescan,

@@ -1,6 +1,8 @@
-// What the LVAR bridge uses of the module around it. The module (src/bridge)
-// defines these; test programs that link the LVAR code directly define their
-// own, with a controllable tick, a captured log and a substitute panel table.
+// What the LVAR bridge uses of the module around it, defined by src/bridge
+// (`Panels` by the module itself, dll_main.cpp). A program that links the
+// bridge's code directly uses these as they are but for two: it defines
+// `Panels` over a substitute table, and may define its own CurrentTick (alone
+// in src/bridge/tick.cpp, so that the linker then leaves the module's out).
 #pragma once
 
 #include <winsock2.h>

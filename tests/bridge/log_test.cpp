@@ -1,61 +1,48 @@
-// The log file and CheckResult, linked directly: the exact lines in the file,
-// truncation at each start, the 1023-character cut and the SendIDs.
-#include <winsock2.h>
-#include <windows.h>
-#include <shlobj.h>
-
-#include <gtest/gtest.h>
-
+// The module's log file and CheckResult, linked directly: the lines as the
+// file holds them, truncation at each open, the 1023-character cut, sharing,
+// the timestamp of each line's second, and the SendIDs.
 #include <cstdio>
-
+#include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/bridge_log.h"
 #include "bridge/module_state.h"
-#include "bridge_test_env.h"
+#include "bytes.h"
+#include "linked_bridge.h"
 #include "lvar/bridge_services.h"
+#include "module_log.h"
 #include "simconnect/SimConnect.h"
-#include "simconnect/wire.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using namespace linked_bridge;
 
-TEST(LogTest, PathLiesInTheRoamingApplicationDataFolderWhichIsCreated) {
-  bridge_log::InitPath();
-  char appData[MAX_PATH] = {};
-  ASSERT_EQ(SHGetFolderPathA(nullptr, 0x001A, nullptr, 0, appData), S_OK);
-  EXPECT_EQ(std::string(bridge_log::Path()), std::string(appData) + "\\TAVO.quin\\logs\\TVOBridge.log");
-  DWORD attributes = GetFileAttributesA((std::string(appData) + "\\TAVO.quin\\logs").c_str());
-  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+bool OthersMayWrite() {
+  HANDLE file = CreateFileA(bridge_log::Path(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 }
 
-TEST(LogTest, OneTimestampedCrLfLinePerCallTruncatedAtEachOpen) {
-  bridge_test::StartLog();
+TEST(LogTest, OneLinePerCallInAFileOthersMayReadButNotWriteTruncatedAtEachOpen) {
+  const std::time_t start = std::time(nullptr);
+  StartLog();
+  EXPECT_EQ(bridge_log::Path(), module_log::Path());
   LogMessage("DLLSTART %s", "1.0.0.21");
-  LogMessage("%d Changes %d added %d deleted (Total Vars %d)", 3, 2, 1, 7);
-  // A format with its own newline leaves an empty line after it.
-  LogMessage("Wait error: %d\n", 6);
-  LogMessage("after");
-  EXPECT_EQ(bridge_test::LogMessages(),
-            (Lines{"DLLSTART 1.0.0.21", "3 Changes 2 added 1 deleted (Total Vars 7)", "Wait error: 6", "", "after"}));
-  std::string raw = bridge_test::RawLog();
-  EXPECT_NE(raw.find("Wait error: 6\r\n\r\n"), std::string::npos);
-  // Each line is on disk when the call returns, and other processes may read
-  // it but not write it while it is open.
-  HANDLE writer = CreateFileA(bridge_log::Path(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  LogMessage("Wait error: %d\n", 6);  // its own newline leaves an empty line
+  LogMessage("%s", std::string(1100, 'x').c_str());
+  EXPECT_EQ(module_log::Messages(start), (Lines{"DLLSTART 1.0.0.21", "Wait error: 6", "", std::string(1023, 'x')}));
+  EXPECT_FALSE(OthersMayWrite());
 
-  bridge_test::StartLog();
+  StartLog();
   LogMessage("second run");
-  EXPECT_EQ(bridge_test::LogMessages(), (Lines{"second run"}));
-  bridge_test::StopLog();
+  bridge_log::Close();
   LogMessage("after close");
-  EXPECT_EQ(bridge_test::LogMessages(), (Lines{"second run"}));
+  EXPECT_EQ(module_log::Messages(start), Lines{"second run"});
+  EXPECT_TRUE(OthersMayWrite());
 }
 
 std::string Stamp(const SYSTEMTIME& t) {
@@ -65,88 +52,46 @@ std::string Stamp(const SYSTEMTIME& t) {
   return text;
 }
 
-TEST(LogTest, EachLineCarriesTheLocalTimeDayFirstAcrossChangesOfSecond) {
-  bridge_test::StartLog();
-  // Lines for more than a second, each stamped with the local time read just
-  // before or just after it was written.
+TEST(LogTest, EachLineCarriesTheLocalTimeOfItsOwnSecond) {
+  StartLog();
+  // Lines for more than a second, each with the local time read just before
+  // and just after it was written.
   std::vector<std::pair<std::string, std::string>> readings;
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < 1200) {
-    SYSTEMTIME before;
-    SYSTEMTIME after;
+  for (const DWORD begin = GetTickCount(); GetTickCount() - begin < 1200; Sleep(5)) {
+    SYSTEMTIME before, after;
     GetLocalTime(&before);
     LogMessage("stamp");
     GetLocalTime(&after);
     readings.emplace_back(Stamp(before), Stamp(after));
-    Sleep(5);
   }
-  std::string raw = bridge_test::RawLog();
-  size_t at = 0;
-  for (const auto& reading : readings) {
-    ASSERT_LE(at + 19, raw.size());
-    const std::string stamp = raw.substr(at, 19);
-    EXPECT_TRUE(stamp == reading.first || stamp == reading.second) << stamp << " read " << reading.first;
-    at = raw.find("\r\n", at) + 2;
+  const std::string raw = module_log::Bytes();
+  ASSERT_EQ(raw.size(), readings.size() * 27);  // "dd:mm:yyyy hh:mm:ss stamp\r\n"
+  for (size_t i = 0; i < readings.size(); ++i) {
+    const std::string stamp = raw.substr(i * 27, 19);
+    EXPECT_TRUE(stamp == readings[i].first || stamp == readings[i].second) << stamp << " read " << readings[i].first;
   }
   EXPECT_NE(readings.front().first, readings.back().second) << "the run spans a change of second";
-  bridge_test::StopLog();
 }
 
-TEST(LogTest, LongMessagesAreCutAt1023Characters) {
-  bridge_test::StartLog();
-  std::string name(2000, 'n');
-  LogMessage("SendKeys %s", name.c_str());
-  LogMessage("%s", std::string(1023, 'x').c_str());
-  Lines lines = bridge_test::LogMessages();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "SendKeys " + std::string(1023 - 9, 'n'));
-  EXPECT_EQ(lines[1], std::string(1023, 'x'));
-  bridge_test::StopLog();
-}
-
-TEST(LogTest, CheckResultWithoutConnectionReportsSendIdMinusOne) {
-  bridge_test::StartLog();
+TEST(LogTest, CheckResultLogsTheSendIdOfTheLastRequestOrMinusOne) {
+  StartLog();
   EXPECT_TRUE(CheckResult("SimConnect_MenuAddItem(TAVO.quin)", S_OK));
   EXPECT_FALSE(CheckResult("SimConnect_Open", E_FAIL));
-  // Any nonzero result is a failure, a positive one too.
-  EXPECT_FALSE(CheckResult("SimConnect_Text", 1));
-  EXPECT_EQ(bridge_test::LogMessages(), (Lines{
-                                            "SimConnect: SimConnect_MenuAddItem(TAVO.quin) ==> SUCCESS (SendID = -1)",
-                                            "SimConnect: SimConnect_Open (80004005) (SendID = -1) ==> FAILED",
-                                            "gnDisplay -2147467259",
-                                            "SimConnect: SimConnect_Text (00000001) (SendID = -1) ==> FAILED",
-                                            "gnDisplay 1",
-                                        }));
-  bridge_test::StopLog();
-}
-
-TEST(LogTest, CheckResultReportsTheSendIdOfTheRequestJustSent) {
-  bridge_test::HeldConnection connection;
-  ASSERT_TRUE(connection.ok());
-  bridge_test::StartLog();
-  HANDLE handle = connection.handle();
+  EXPECT_FALSE(CheckResult("SimConnect_Text", 1));  // any nonzero result fails
+  HeldConnection connection;
+  const HANDLE handle = bridge::CurrentConnection();
   CheckResult("SimConnect_MenuAddItem(TAVO.quin)", SimConnect_MenuAddItem(handle, "TAVO.quin", 1, 0));
-  CheckResult("SimConnect_MenuRemoveSubItem(Enable LVAR Access)", SimConnect_MenuRemoveSubItem(handle, 1, 100));
-  // A text that does not fit its field is refused; its SendID stays used.
+  // A text too long for its field is refused; its SendID is spent all the same.
   CheckResult("SimConnect_MenuAddItem(long)", SimConnect_MenuAddItem(handle, std::string(300, 'm').c_str(), 1, 0));
-
-  std::vector<uint8_t> first = connection.NextRequest();
-  std::vector<uint8_t> second = connection.NextRequest();
-  ASSERT_EQ(first.size(), 280u);
-  ASSERT_EQ(second.size(), 24u);
-  uint32_t firstId = wire::LoadU32(first.data() + 12);
-  uint32_t secondId = wire::LoadU32(second.data() + 12);
-  EXPECT_EQ(secondId, firstId + 1);
-  EXPECT_EQ(bridge_test::LogMessages(),
-            (Lines{
-                "SimConnect: SimConnect_MenuAddItem(TAVO.quin) ==> SUCCESS (SendID = " + std::to_string(firstId) + ")",
-                "SimConnect: SimConnect_MenuRemoveSubItem(Enable LVAR Access) ==> SUCCESS (SendID = " +
-                    std::to_string(secondId) + ")",
-                "SimConnect: SimConnect_MenuAddItem(long) (8007007a) (SendID = " + std::to_string(secondId + 1) +
-                    ") ==> FAILED",
-                "gnDisplay -2147024774",
-            }));
-  bridge_test::StopLog();
+  EXPECT_EQ(U32At(connection.Next(), 12), 1u);
+  EXPECT_EQ(NewLines(true), (Lines{"SimConnect: SimConnect_MenuAddItem(TAVO.quin) ==> SUCCESS (SendID = -1)",
+                                   "SimConnect: SimConnect_Open (80004005) (SendID = -1) ==> FAILED",
+                                   "gnDisplay -2147467259",
+                                   "SimConnect: SimConnect_Text (00000001) (SendID = -1) ==> FAILED", "gnDisplay 1",
+                                   "SimConnect: SimConnect_MenuAddItem(TAVO.quin) ==> SUCCESS (SendID = 1)",
+                                   "SimConnect: SimConnect_MenuAddItem(long) (8007007a) (SendID = 2) ==> FAILED",
+                                   "gnDisplay -2147024774"}));
+  bridge_log::Close();
 }
 
 }  // namespace

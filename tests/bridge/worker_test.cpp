@@ -1,127 +1,147 @@
 // The worker run in this process from the bridge's own code (StartBridge and
 // StopBridge, as DLLStart and DLLStop run them), with this program's panel
-// table and frozen tick, against a RawServer on the default pipe.
-#include <winsock2.h>
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
+// table and tick, against a raw server on the simulator's pipe that sees the
+// exact set-up requests.
 #include <algorithm>
-#include <mutex>
-#include <string>
-#include <vector>
+#include <atomic>
+#include <stdexcept>
 
 #include "bridge/bridge_log.h"
 #include "bridge/lifecycle.h"
 #include "bridge/module_state.h"
-#include "bridge_test_env.h"
-#include "raw_simulator.h"
-#include "support/test_env.h"
+#include "bridge/raw_simulator.h"
+#include "bytes.h"
+#include "linked_bridge.h"
+#include "module_log.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-using namespace raw_simulator;
+using namespace linked_bridge;
+using raw_simulator::MenuEvent;
+using raw_simulator::TextAt;
 
 class WorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    panels.Put(0, "ENGINE_RPM", 1200.0);
+    panels.Put(1, "GEAR_DOWN", 1.0);
+    // Past the rescan period: the first pass of Update rescans.
+    SetTick(40000);
     bridge_log::InitPath();
-    bridge_test::SetTick(100000);
-    server = RawServer::ListenPipe(kDefaultPipe);
+    server = RawServer::ListenPipe(raw_simulator::kDefaultPipe);
     ASSERT_NE(server, nullptr);
-    HANDLE thread = reinterpret_cast<HANDLE>(bridge::StartBridge());
+    startedAt = std::time(nullptr);
+    const auto thread = reinterpret_cast<HANDLE>(bridge::StartBridge());
     ASSERT_NE(thread, nullptr);
     DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &worker, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    AcceptAndOpen(*server);
-    ASSERT_EQ(Requests(*server, kSetupRequestCount).size(), kSetupRequestCount);
+    raw_simulator::AcceptAndOpen(*server);
+    setup = raw_simulator::Requests(*server, raw_simulator::kSetupRequestCount);
+    ASSERT_EQ(setup.size(), raw_simulator::kSetupRequestCount);
   }
   void TearDown() override {
-    bridge_test::SmallPanels::readsThrow = false;
     bridge::StopBridge(true);
     if (worker != nullptr) {
       EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
       CloseHandle(worker);
     }
   }
-  // Waits until the log holds `line`.
-  static bool WaitForLine(const std::string& line) {
-    return WaitUntil([&] {
-      Lines lines = bridge_test::LogMessages();
-      return std::find(lines.begin(), lines.end(), line) != lines.end();
-    });
-  }
-  static bool Logged(const Lines& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
 
-  bridge_test::SmallPanels panels;
+  FakePanels panels;
   std::unique_ptr<RawServer> server;
   HANDLE worker = nullptr;
+  std::time_t startedAt = 0;
+  std::vector<Bytes8> setup;
 };
 
-TEST_F(WorkerTest, FirstUpdateAfterStartUpRescansAtOnce) {
-  // The frozen tick lies more than 30 s after the handler's last scan (never).
-  EXPECT_TRUE(WaitForLine("Check for new LVARS"));
-  EXPECT_TRUE(WaitForLine("2 Changes 2 added 0 deleted (Total Vars 2)"));
+TEST_F(WorkerTest, SetUpGoesOutInOrderThenMessagesAreServedUntilQuit) {
+  // The menu, the title's definition and its two requests (every second,
+  // once), then the four client-data areas: mapped, created, defined, and the
+  // subscription to the application's requests. SendIDs from 2, after the open.
+  std::vector<Bytes8> expected;
+  uint32_t sendId = 2;
+  expected.push_back(Bytes(280).Header(0xF0000031, sendId++).Text(16, "TAVO.quin").U32(272, 1));
+  for (const auto& item : {std::make_pair("About", 102u), std::make_pair("Disable LVAR Access", 101u)}) {
+    expected.push_back(Bytes(284).Header(0xF0000033, sendId++).U32(16, 1).Text(20, item.first).U32(276, item.second));
+  }
+  expected.push_back(Bytes(544).Header(0xF000000C, sendId++).U32(16, 1).Text(20, "TITLE").U32(532, 10)
+                         .U32(540, 0xFFFFFFFF));
+  for (const auto& request : {std::make_pair(10001u, 4u), std::make_pair(10002u, 1u)}) {
+    expected.push_back(Bytes(48).Header(0xF000000E, sendId++).U32(16, request.first).U32(20, 1).U32(28, request.second));
+  }
+  const char* const areas[] = {"VARDATA", "VARDUMP", "HOSTRESQUEST", "HOSTEVENT"};
+  const uint32_t sizes[] = {268, 4012, 276, 1044};
+  for (uint32_t i = 0; i < 8; ++i) {
+    const std::string name = std::string("TAVO_SC_DYN_") + areas[i / 2] + (i % 2 == 0 ? "_ID" : "_DATA");
+    expected.push_back(Bytes(276).Header(0xF0000037, sendId++).Text(16, name).U32(272, 0x4C565201 + i));
+  }
+  for (uint32_t i = 0; i < 4; ++i) {
+    expected.push_back(Bytes(28).Header(0xF0000038, sendId++).U32(16, 0x4C565201 + 2 * i).U32(20, sizes[i]));
+  }
+  for (uint32_t i : {2, 1, 0, 3}) {
+    expected.push_back(Bytes(36).Header(0xF0000039, sendId++).U32(16, 0x4C565202 + 2 * i).U32(24, sizes[i])
+                           .U32(32, 0xFFFFFFFF));
+  }
+  expected.push_back(Bytes(48).Header(0xF000003B, sendId++).U32(16, 0x4C565205).U32(20, 10000).U32(24, 0x4C565206)
+                         .U32(28, 3));
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(setup[i], expected[i]) << "request " << i;
+
+  // The log is open: the module counts as started.
+  EXPECT_EQ(bridge::StartBridge(), bridge::kAlreadyStarted);
+  ASSERT_TRUE(server->Write(MenuEvent(102)));
+  EXPECT_EQ(TextAt(server->ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  ASSERT_TRUE(server->Write(raw_simulator::Quit()));
+  EXPECT_TRUE(server->WaitForClientClose());
+  EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
+  bridge::StopBridge(true);
+  const module_log::Lines lines = module_log::Messages(startedAt);
+  module_log::ExpectSetupHead(lines);
+  module_log::ExpectEndedByQuit(lines);
+}
+
+TEST_F(WorkerTest, AMessageMakesTheNextWaitAPollSoThatUpdateRunsAtOnce) {
+  // The first pass rescanned; nothing is monitored, so the worker waits
+  // without limit until a message comes.
+  ASSERT_TRUE(module_log::WaitFor("2 Changes 2 added 0 deleted (Total Vars 2)"));
+  SetTick(70001);
+  ASSERT_TRUE(server->Write(MenuEvent(102)));
+  EXPECT_EQ(TextAt(server->ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  EXPECT_TRUE(module_log::WaitFor("Check for new LVARS", 2, 3000));
 }
 
 TEST_F(WorkerTest, AnExceptionInOnePassIsLoggedAndTheRestOfTheQueueIsStillServed) {
-  ASSERT_TRUE(WaitForLine("2 Changes 2 added 0 deleted (Total Vars 2)"));
-  server->Write(HostRequest(records::kCommandConnect, "", 0.0, 3, 0x55));
-  Bytes8 reply = server->ReadMessage();
-  ASSERT_EQ(U32(reply, 36 + 4), 7u);
+  ASSERT_TRUE(module_log::WaitFor("2 Changes 2 added 0 deleted (Total Vars 2)"));
+  ASSERT_TRUE(server->Write(HostRequestMessage(records::kCommandConnect, "", 0.0, 3, 0x55)));
+  EXPECT_EQ(U32At(server->ReadMessage(), 40), 7u);
 
-  // Monitoring reads the value at once, which throws; the About event behind
-  // it in the same write must still be served.
-  bridge_test::SmallPanels::readsThrow = true;
-  Bytes8 both = HostRequest(records::kCommandStartMonitoring, "ENGINE_RPM", 500.0);
-  Bytes8 about = MenuEvent(102);
+  // Monitoring reads the value at once, which throws; the About behind it in
+  // the same write is still served.
+  std::atomic<bool> failing{true};
+  panels.beforeRead = [&failing](int32_t) {
+    if (failing) throw std::runtime_error("panel read failed");
+  };
+  Bytes8 both = HostRequestMessage(records::kCommandStartMonitoring, "ENGINE_RPM", 500.0);
+  const Bytes8 about = MenuEvent(102);
   both.insert(both.end(), about.begin(), about.end());
   ASSERT_TRUE(server->Write(both));
-  Bytes8 text = server->ReadMessage();
-  EXPECT_EQ(TextAt(text, 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
-  bridge_test::SmallPanels::readsThrow = false;
+  EXPECT_EQ(TextAt(server->ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  failing = false;
+  const module_log::Lines lines = module_log::SoFar();
+  const int failure = module_log::IndexOf(lines, "Excpetion panel read failed");
+  ASSERT_GT(failure, 0);
+  EXPECT_EQ(lines[failure - 1], "LVARHandler::StartMonitoring ENGINE_RPM (500): success");
+  EXPECT_EQ(lines[failure + 1], "onRecvEvent 102 (24)");
 
-  Lines lines = bridge_test::LogMessages();
-  auto failure = std::find(lines.begin(), lines.end(), "Excpetion panel read failed");
-  ASSERT_NE(failure, lines.end());
-  EXPECT_EQ(*(failure - 1), "LVARHandler::StartMonitoring ENGINE_RPM (500): success");
-  EXPECT_EQ(*(failure + 1), "onRecvEvent 102 (24)");
-
-  // The worker goes on: the variable whose first report failed is monitored
-  // and reported by the next Update, and a later request is served normally.
-  server->Write(HostRequest(records::kCommandForceUpdate, "GEAR_DOWN"));
+  // The variable whose first report failed is monitored and reported by the
+  // next pass; a later request is served as usual.
+  ASSERT_TRUE(server->Write(HostRequestMessage(records::kCommandForceUpdate, "GEAR_DOWN")));
   std::vector<std::string> reported;
-  for (const Bytes8& varData : Requests(*server, 2)) {
-    EXPECT_EQ(U32(varData, 16), 0x4C565201u);
-    reported.push_back(TextAt(varData, 36 + 12));
+  for (int i = 0; i < 2; ++i) {
+    const Bytes8 varData = server->ReadMessage();
+    EXPECT_EQ(U32At(varData, 16), kVarDataArea);
+    reported.push_back(reinterpret_cast<const char*>(&varData.at(36 + 12)));
   }
   std::sort(reported.begin(), reported.end());
   EXPECT_EQ(reported, (std::vector<std::string>{"ENGINE_RPM", "GEAR_DOWN"}));
-}
-
-TEST_F(WorkerTest, QuitEndsTheLoopAndTearsDownBeforeStop) {
-  server->Write(Quit());
-  EXPECT_TRUE(server->WaitForClientClose());
-  ASSERT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(bridge::connectionHolder.load(), nullptr);
-  EXPECT_EQ(bridge::lvarHandler.load(), nullptr);
-  // Stop is closed; End is set and waits for DLLStop.
-  {
-    std::lock_guard<SlimLock> lock(bridge::workerHandles.handleLock);
-    EXPECT_EQ(bridge::workerHandles.stopEvent, INVALID_HANDLE_VALUE);
-    ASSERT_NE(bridge::workerHandles.endEvent, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(WaitForSingleObject(bridge::workerHandles.endEvent, 0), WAIT_OBJECT_0);
-  }
-  bridge::StopBridge(true);
-  EXPECT_EQ(bridge::workerHandles.endEvent, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(bridge::workerHandles.workerThread, INVALID_HANDLE_VALUE);
-  Lines lines = bridge_test::LogMessages();
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
-            (Lines{"Received QUIT Signal!", "SimConnect: SimConnect_Close ==> SUCCESS (SendID = -1)", "DLLSTOP",
-                   "DLLSTOP DONE"}));
 }
 
 }  // namespace

@@ -1,143 +1,103 @@
-// The MJC handshake: reads and writes through the aircraft's four handshake
-// variables, their answers, time-outs and failure rules.
-#include "handler_fixture.h"
-#include "mjc_aircraft.h"
+// The MJC handshake with an aircraft that offers it: reads and writes through
+// the four handshake variables, their answers, time-outs and failures.
+#include "linked_bridge.h"
 
 namespace {
 
-class MjcTest : public HandlerTest {
+using namespace linked_bridge;
+
+class MjcTest : public LinkedBridgeTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
-    panels.Put(0, "L:PLAIN", 1.0);
-    aircraft.values[42] = 5.5;
-    handler.ScanLVARS(false, false);
-    ConnectApp();
-    TakeLines();
-  }
-  // An MJC entry for code 42 as StartMonitoring makes it, without its first read.
-  LVAREntry& AddEntry(uint32_t code = 42, const char* name = "MJC PUMP") {
-    auto entry = std::make_unique<LVAREntry>();
-    entry->id = entry->mjcCode = code;
-    entry->SetName(name);
-    entry->monitored = true;
-    return handler.registry.Append(std::move(entry));
+    LinkedBridgeTest::SetUp();
+    panels.EnableMjc();
+    panels.mjcValues[42] = 5.5;
+    panels.onMjcPoll = [] { AdvanceTick(10); };
+    handler->ScanLVARS(false, false);
+    Connect();
   }
   void Set(const char* name, double value, uint32_t code) {
-    handler.SetValue(Request(records::kCommandSetValue, name, value, code));
+    handler->SetValue(Request(records::kCommandSetValue, name, value, code));
   }
-
-  MjcAircraft aircraft{panels};
 };
 
-TEST_F(MjcTest, ReadWritesTheCodeAndTakesTheValueOnceDone) {
-  LVAREntry& entry = AddEntry();
-  aircraft.answerAfterPolls = 2;
-  ASSERT_TRUE(handler.ReadMJCValue(entry));
-  EXPECT_EQ(aircraft.handshakeWrites, (std::vector<std::pair<int32_t, double>>{{aircraft.readCodeId, 42.0}}));
-  EXPECT_EQ(entry.value, 5.5);
-  EXPECT_TRUE(entry.changed);
-  EXPECT_EQ(entry.lastUpdateTick, kStartTick + 30);
-  EXPECT_EQ(TakeLines(), Lines{"MJC: MJC PUMP update took 30 new val 5.500000"});
+TEST_F(MjcTest, AReadWritesTheCodeAndTakesReadValueOnceTheAircraftIsDone) {
+  Start("MJC PUMP", 0.0, 42);
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(5.5, 1, "MJC PUMP"));
+  // Within the threshold of the value sent: no report. A done code counts by
+  // its integer part.
+  panels.mjcValues[42] = 5.505;
+  panels.mjcReadDone = 9991999.5;
+  EXPECT_EQ(After(1000), 1000u);
+  // The aircraft knows no such code: monitoring ends at once; the first
+  // report goes out whatever the read gave.
+  Start("MJC MISSING", 0.0, 43);
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(0.0, 1, "MJC MISSING"));
+  const int reads = panels.reads;
+  EXPECT_EQ(After(1), 979u);
+  EXPECT_EQ(panels.reads, reads);
+  EXPECT_TRUE(connection.Quiet());
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::StartMonitoring MJC PUMP (0) : success",
+                               "MJC: MJC PUMP update took 20 new val 5.500000",
+                               "LVARHandler::ForceUpdate MJC PUMP = 5.500000 : success",
+                               "LVARHandler::StartMonitoring MJC MISSING (0) : success",
+                               "MJC: MJC MISSING (43) data not found!",
+                               "LVARHandler::ForceUpdate MJC MISSING = 0.000000 : success"}));
 
-  // Within the threshold of the value last sent: no change, no line.
-  entry.changed = false;
-  entry.lastSentValue = 5.5;
-  aircraft.values[42] = 5.505;
-  aircraft.readDoneCode = 9991999.5;  // counts by its integer part
-  ASSERT_TRUE(handler.ReadMJCValue(entry));
-  EXPECT_EQ(entry.value, 5.505);
-  EXPECT_FALSE(entry.changed);
-  EXPECT_EQ(TakeLines(), Lines{});
+  // MJC entries stand in rescans while the aircraft offers the handshake.
+  handler->ScanLVARS(true, false);
+  panels.Remove("MJC_VAR_READ_VALUE");
+  handler->ScanLVARS(true, false);
+  EXPECT_EQ(NewLines(), (Lines{"MJC_VAR_READ_VALUE = 60000", "MJC_VAR_READ_CODE = 60001",
+                               "MJC_VAR_WRITE_VALUE = 60002", "MJC_VAR_WRITE_CODE = 60003",
+                               "MJC PUMP no longer exists. Removing.", "MJC MISSING no longer exists. Removing.",
+                               "2 Changes 0 added 2 deleted (Total Vars 0)"}));
 }
 
-TEST_F(MjcTest, UpdateReportsMjcEntriesAsMjcVariables) {
-  LVAREntry& entry = AddEntry();
-  entry.lastUpdateTick = kStartTick - 1000;
-  EXPECT_EQ(handler.Update(), 1000u);
-  EXPECT_EQ(entry.lastSentValue, 5.5);
-  EXPECT_EQ(TakeLines(), (Lines{"MJC: MJC PUMP update took 20 new val 5.500000", "MJC PUMP (42) = 5.500000",
-                                "LVARHandler::Update::1"}));
+TEST_F(MjcTest, ThreeTimeOutsInARowAreToleratedTheFourthEndsMonitoring) {
+  Start("MJC PUMP", 0.0, 42);
+  NextRecord(kVarDataArea);
+  NewLines();
+  panels.onMjcPoll = [] { AdvanceTick(100); };
+  panels.mjcReadDone = 0.0;  // ends no read: it times out
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(After(1000), kNoTimeout);
+  panels.mjcReadDone = FakePanels::kMjcDone;
+  EXPECT_EQ(After(1000), 1000u);  // a success starts the count again
+  panels.mjcSilent = true;
+  for (int i = 0; i < 4; ++i) After(1000);
+  const int reads = panels.reads;
+  After(1000);
+  EXPECT_EQ(panels.reads, reads);
+  EXPECT_TRUE(connection.Quiet());
+  EXPECT_EQ(NewLines(), (Lines{"MJC: MJC PUMP (42) Timeout (1)!", "MJC: MJC PUMP (42) Timeout (2)!",
+                               "MJC: MJC PUMP (42) Timeout (1)!", "MJC: MJC PUMP (42) Timeout (2)!",
+                               "MJC: MJC PUMP (42) Timeout (3)!", "MJC: MJC PUMP (42) Timeout (4)!"}));
 }
 
-TEST_F(MjcTest, DataNotFoundEndsMonitoringAtOnce) {
-  LVAREntry& entry = AddEntry(43, "MJC MISSING");
-  entry.value = 2.0;
-  entry.changed = true;
-  EXPECT_EQ(handler.Update(), kNoTimeout);  // a failed read adds nothing to the wait
-  EXPECT_FALSE(entry.monitored);
-  EXPECT_FALSE(entry.changed);
-  EXPECT_EQ(entry.lastSentValue, 2.0);
-  EXPECT_EQ(TakeLines(), Lines{"MJC: MJC MISSING (43) data not found!"});
-}
-
-TEST_F(MjcTest, TheFourthTimeoutInARowEndsMonitoring) {
-  LVAREntry& entry = AddEntry();
-  entry.value = 1.25;
-  aircraft.readMode = MjcAircraft::Mode::Silent;
-  aircraft.tickPerPoll = 100;  // a poll at +100, +200, +300: three reads, two pauses
-
-  EXPECT_EQ(handler.Update(), kNoTimeout);
-  EXPECT_EQ(handler.Update(), kNoTimeout);
-  EXPECT_EQ(entry.mjcTimeouts, 2u);
-  EXPECT_EQ(entry.lastSentValue, 1.25);
-  aircraft.readMode = MjcAircraft::Mode::Answer;  // one success in between
-  EXPECT_EQ(handler.Update(), 1000u);
-  EXPECT_EQ(entry.mjcTimeouts, 0u);
-  aircraft.readMode = MjcAircraft::Mode::Silent;
-  entry.lastUpdateTick -= 1000;
-  for (int i = 0; i < 3; ++i) handler.Update();
-  EXPECT_TRUE(entry.monitored);
-  EXPECT_EQ(entry.mjcTimeouts, 3u);
-  handler.Update();
-  EXPECT_FALSE(entry.monitored);
-  EXPECT_EQ(TakeLines(), (Lines{"MJC: MJC PUMP (42) Timeout (1)!", "MJC: MJC PUMP (42) Timeout (2)!",
-                                "MJC: MJC PUMP update took 200 new val 5.500000", "MJC PUMP (42) = 5.500000",
-                                "LVARHandler::Update::1", "MJC: MJC PUMP (42) Timeout (1)!",
-                                "MJC: MJC PUMP (42) Timeout (2)!", "MJC: MJC PUMP (42) Timeout (3)!",
-                                "MJC: MJC PUMP (42) Timeout (4)!"}));
-  const int readsBefore = panels.reads;
-  handler.Update();
-  EXPECT_EQ(panels.reads, readsBefore);
-}
-
-TEST_F(MjcTest, WritesEndOnZeroOrDoneAndFailOnlyInTheLog) {
+TEST_F(MjcTest, AWriteSetsTheValueThenTheCodeAndEndsOnDoneOrZero) {
   Set("MJC PUMP", 7.5, 42);
-  EXPECT_EQ(aircraft.values[42], 7.5);
-  // The value first, the code second.
-  EXPECT_EQ(aircraft.handshakeWrites, (std::vector<std::pair<int32_t, double>>{{aircraft.writeValueId, 7.5},
-                                                                              {aircraft.writeCodeId, 42.0}}));
-  aircraft.writeDoneCode = 0.0;  // ends a write, though it would not end a read
+  EXPECT_EQ(panels.mjcValues[42], 7.5);
+  panels.mjcWriteDone = 0.0;
   Set("MJC PUMP", 8.0, 42);
-  EXPECT_EQ(aircraft.values[42], 8.0);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::SetValue MJC PUMP = 7.500000 : SUCCESS",
-                                "LVARHandler::SetValue MJC PUMP = 8.000000 : SUCCESS"}));
-  EXPECT_EQ(handler.registry.size(), 1u);  // a write needs no entry and makes none
-
+  EXPECT_EQ(panels.mjcValues[42], 8.0);
   Set("MJC GONE", 1.0, 44);
-  aircraft.writeMode = MjcAircraft::Mode::Silent;
-  aircraft.tickPerPoll = 100;
+  panels.onMjcPoll = [] { AdvanceTick(100); };
+  panels.mjcSilent = true;
   Set("MJC PUMP", 9.0, 42);
-  EXPECT_EQ(TakeLines(), (Lines{"MJC: MJC GONE (44) data not found!", "MJC: MJC PUMP (42) Timeout writing value!"}));
-}
+  EXPECT_TRUE(connection.Quiet());
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SetValue MJC PUMP = 7.500000 : SUCCESS",
+                               "LVARHandler::SetValue MJC PUMP = 8.000000 : SUCCESS",
+                               "MJC: MJC GONE (44) data not found!", "MJC: MJC PUMP (42) Timeout writing value!"}));
 
-TEST_F(MjcTest, WriteWithoutTheHandshakeIsRefused) {
+  // Without WRITE_VALUE the aircraft takes no writes.
   panels.Remove("MJC_VAR_WRITE_VALUE");
-  handler.ScanLVARS(true, false);
-  ASSERT_EQ(handler.mjcWriteValueId, -1);
-  TakeLines();
-  const int writesBefore = panels.writes;
+  handler->ScanLVARS(true, false);
+  NewLines();
   Set("MJC PUMP", 1.0, 42);
-  EXPECT_EQ(panels.writes, writesBefore);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::SetValue MJC PUMP : NO MJC SUPPORT",
-                                "LVARHandler::SendToCLient(0000000d,-2.000000,MJC PUMP)"}));
-}
-
-TEST_F(MjcTest, ReadWithoutPanelsFails) {
-  LVAREntry& entry = AddEntry();
-  Panels = nullptr;
-  EXPECT_FALSE(handler.ReadMJCValue(entry));
-  EXPECT_EQ(TakeLines(), Lines{"NO PANELS, no fish and no chips!"});
+  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -2.0, "MJC PUMP"));
+  EXPECT_EQ(panels.mjcValues[42], 8.0);
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SetValue MJC PUMP : NO MJC SUPPORT",
+                               "LVARHandler::SendToCLient(0000000d,-2.000000,MJC PUMP)"}));
 }
 
 }  // namespace

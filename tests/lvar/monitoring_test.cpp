@@ -1,189 +1,226 @@
-// The application's requests: start and stop monitoring, set, force, connect;
-// and the change of aircraft.
-#include <string>
+// The application's monitoring requests and Update, the periodic pass: what
+// is read when, what is reported, the heartbeat, the rescan and the stop.
+#include <cmath>
+#include <limits>
 
-#include "handler_fixture.h"
-#include "mjc_aircraft.h"
+#include "bridge/module_state.h"
+#include "linked_bridge.h"
 
 namespace {
 
-class MonitoringTest : public HandlerTest {
+using namespace linked_bridge;
+
+class MonitoringTest : public LinkedBridgeTest {
  protected:
   void SetUp() override {
-    HandlerTest::SetUp();
-    panels.Put(0, "L:GEAR", 1.0);
-    panels.Put(1, "L:FLAPS", 0.25);
-    handler.ScanLVARS(false, false);
-    TakeLines();
+    LinkedBridgeTest::SetUp();
+    panels.Put(0, "L:A");
+    panels.Put(1, "L:B");
+    panels.Put(2, "L:C");
+    handler->ScanLVARS(false, false);
+    NewLines();
   }
+  void Stop(const char* name) { handler->StopMonitoring(Request(records::kCommandStopMonitoring, name)); }
 };
 
-TEST_F(MonitoringTest, NothingNeedingAConnectionHappensBeforeConnect) {
-  Start("L:GEAR", 100.0);
-  handler.SetValue(Request(records::kCommandSetValue, "L:GEAR", 7.0));
-  handler.ForceUpdate(Request(records::kCommandForceUpdate, "L:GEAR"));
-  handler.SendLVARS();
-  EXPECT_FALSE(Entry("L:GEAR").monitored);
-  EXPECT_EQ(panels.Value("L:GEAR"), 1.0);
-  EXPECT_EQ(panels.writes, 0);
-  EXPECT_EQ(TakeLines(), Lines{"LVARHandler::SendLVARS"});
-
-  // StopMonitoring answers whatever the state.
-  handler.StopMonitoring(Request(records::kCommandStopMonitoring, "L:NOPE"));
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::SendToCLient(0000000d,-2.000000,L:NOPE)",
-                                "LVARHandler::StopMonitoring L:NOPE : not found"}));
-}
-
-TEST_F(MonitoringTest, ConnectRepliesOncePerPeer) {
-  ConnectApp(5);
-  EXPECT_TRUE(handler.connected);
-  EXPECT_EQ(handler.peerId, 5u);
-  ConnectApp(5);
-  handler.Connect(records::MakeHostRequest(0xABCDEF01, records::kCommandConnect, 6, "", 0.0));
-  EXPECT_EQ(handler.peerId, 6u);
-  // The Connect reply's result is not reported: no CheckResult lines.
-  EXPECT_EQ(lvar_test::LogLines(), (Lines{"LVARHandler::Connect 00001234", "LVARHandler::Connect 00001234",
-                                          "Already connected.", "LVARHandler::Connect abcdef01"}));
-}
-
-TEST_F(MonitoringTest, StartMonitoringKnownUnknownReservedAndIntervals) {
-  ConnectApp();
-  TakeLines();
-  panels.SetValue("L:GEAR", 0.5);
-  Start("l:gear", 250.9);  // case ignored, interval truncated
-  EXPECT_TRUE(Entry("L:GEAR").monitored);
-  EXPECT_EQ(Entry("L:GEAR").intervalMs, 250u);
-  EXPECT_EQ(Entry("L:GEAR").lastSentValue, 0.5);
-  EXPECT_EQ(Entry("L:GEAR").lastUpdateTick, kStartTick);
-  EXPECT_FALSE(Entry("L:GEAR").changed);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::StartMonitoring l:gear (250): success",
-                                "LVARHandler::ForceUpdate l:gear = 0.500000 : success"}));
-
-  Start("L:GEAR", 0.0);  // 0 or less keeps the interval
-  Start("L:GEAR", -20.0);
-  EXPECT_EQ(Entry("L:GEAR").intervalMs, 250u);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::StartMonitoring L:GEAR (0): success",
-                                "LVARHandler::ForceUpdate L:GEAR = 0.500000 : success",
-                                "LVARHandler::StartMonitoring L:GEAR (-20): success",
-                                "LVARHandler::ForceUpdate L:GEAR = 0.500000 : success"}));
+TEST_F(MonitoringTest, StartKeepsOrTruncatesTheIntervalRefusesReservedAndUnknownNamesAndStopEndsIt) {
+  Connect();
+  panels.Set("L:A", 0.5);
+  Start("l:a", 250.9);
+  Start("L:A", 0.0);  // 0 or less keeps the interval
+  Start("L:A", -20.0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(NextRecord(kVarDataArea), VarData(0.5, 0, "L:A"));
+  panels.Set("L:A", 0.75);
+  EXPECT_EQ(handler->Update(), 250u);
+  EXPECT_EQ(After(249), 1u);
+  EXPECT_EQ(After(1), 250u);
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(0.75, 0, "L:A"));
 
   Start("MJC_VAR_READ_CODE", 100.0, 7);
   Start("L:MISSING", 100.0);
   Start("", 100.0);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::SendToCLient(0000000d,-5.000000,MJC_VAR_READ_CODE)",
-                                "LVARHandler::StartMonitoring MJC_VAR_READ_CODE : not supported",
-                                "LVARHandler::SendToCLient(0000000d,-1.000000,L:MISSING)",
-                                "LVARHandler::StartMonitoring L:MISSING : not found"}));
-  EXPECT_EQ(handler.registry.size(), 2u);
-
-  handler.StopMonitoring(Request(records::kCommandStopMonitoring, "L:GEAR"));
-  EXPECT_FALSE(Entry("L:GEAR").monitored);
-  EXPECT_EQ(TakeLines(), Lines{"LVARHandler::StopMonitoring L:GEAR : success"});
+  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -5.0, "MJC_VAR_READ_CODE"));
+  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -1.0, "L:MISSING"));
+  Stop("l:A");
+  panels.Set("L:A", 1.0);
+  EXPECT_EQ(After(250), kNoTimeout);
+  EXPECT_TRUE(connection.Quiet());
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::StartMonitoring l:a (250): success",
+                               "LVARHandler::ForceUpdate l:a = 0.500000 : success",
+                               "LVARHandler::StartMonitoring L:A (0): success",
+                               "LVARHandler::ForceUpdate L:A = 0.500000 : success",
+                               "LVARHandler::StartMonitoring L:A (-20): success",
+                               "LVARHandler::ForceUpdate L:A = 0.500000 : success", "L:A (0) = 0.750000",
+                               "LVARHandler::Update::1",
+                               "LVARHandler::SendToCLient(0000000d,-5.000000,MJC_VAR_READ_CODE)",
+                               "LVARHandler::StartMonitoring MJC_VAR_READ_CODE : not supported",
+                               "LVARHandler::SendToCLient(0000000d,-1.000000,L:MISSING)",
+                               "LVARHandler::StartMonitoring L:MISSING : not found",
+                               "LVARHandler::StopMonitoring l:A : success"}));
 }
 
-TEST_F(MonitoringTest, StartMonitoringWithAnMjcCodeCreatesAnMjcEntry) {
-  MjcAircraft aircraft(panels);
-  aircraft.values[4711] = 3.5;
-  handler.ScanLVARS(true, false);
-  ConnectApp();
-  TakeLines();
-
-  Start("FUEL PUMP", 0.0, 4711);
-  LVAREntry& pump = Entry("FUEL PUMP");
-  EXPECT_EQ(handler.registry.size(), 3u);
-  EXPECT_EQ(&handler.registry[2], &pump);
-  EXPECT_EQ(pump.id, 4711u);
-  EXPECT_EQ(pump.mjcCode, 4711u);
-  EXPECT_TRUE(pump.monitored);
-  EXPECT_EQ(pump.intervalMs, 1000u);
-  EXPECT_EQ(pump.value, 3.5);
-  EXPECT_EQ(pump.lastSentValue, 3.5);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::StartMonitoring FUEL PUMP (0) : success",
-                                "MJC: FUEL PUMP update took 20 new val 3.500000",
-                                "LVARHandler::ForceUpdate FUEL PUMP = 3.500000 : success"}));
-
-  Start("HYD PUMP", 500.0, 4712);
-  EXPECT_EQ(Entry("HYD PUMP").intervalMs, 500u);
+TEST_F(MonitoringTest, SetValueWritesKnownVariablesAndForceUpdateReportsEvenWithoutChangeOnceConnected) {
+  // Before Connect only StopMonitoring answers.
+  Start("L:B", 100.0);
+  handler->SetValue(Request(records::kCommandSetValue, "L:B", 7.0));
+  handler->ForceUpdate(Request(records::kCommandForceUpdate, "L:B"));
+  EXPECT_EQ(After(100), kNoTimeout);
+  Stop("L:NOPE");
+  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -2.0, "L:NOPE"));
+  EXPECT_EQ(panels.Value("L:B"), 0.0);
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SendToCLient(0000000d,-2.000000,L:NOPE)",
+                               "LVARHandler::StopMonitoring L:NOPE : not found"}));
+  Connect();
+  handler->SetValue(Request(records::kCommandSetValue, "l:b", 0.75));
+  handler->SetValue(Request(records::kCommandSetValue, "L:SLATS", 2.0));
+  EXPECT_EQ(panels.Value("L:B"), 0.75);
+  for (const char* name : {"L:B", "L:B", "L:NONE"}) handler->ForceUpdate(Request(records::kCommandForceUpdate, name));
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(0.75, 0, "L:B"));
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(0.75, 0, "L:B"));
+  EXPECT_TRUE(connection.Quiet());
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SetValue l:b = 0.750000 : SUCCESS",
+                               "LVARHandler::SetValue L:SLATS = 2.000000 : UNKNOWN LVAR",
+                               "LVARHandler::ForceUpdate L:B = 0.750000 : success",
+                               "LVARHandler::ForceUpdate L:B = 0.750000 : success",
+                               "LVARHandler::ForceUpdate L:NONE : not found"}));
 }
 
-TEST_F(MonitoringTest, SetValueWritesKnownLvarsOnly) {
-  ConnectApp();
-  TakeLines();
-  handler.SetValue(Request(records::kCommandSetValue, "l:flaps", 0.75));
-  handler.SetValue(Request(records::kCommandSetValue, "L:SLATS", 2.0));
-  EXPECT_EQ(panels.Value("L:FLAPS"), 0.75);
-  EXPECT_EQ(panels.writes, 1);
-  // The entry is left alone; it reports the new value at its own next read.
-  EXPECT_EQ(Entry("L:FLAPS").value, 0.25);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::SetValue l:flaps = 0.750000 : SUCCESS",
-                                "LVARHandler::SetValue L:SLATS = 2.000000 : UNKNOWN LVAR"}));
-
-  // An MJC entry named without its code is not written.
-  auto mjc = std::make_unique<LVAREntry>();
-  mjc->id = mjc->mjcCode = 12;
-  mjc->SetName("MJC THING");
-  handler.registry.Append(std::move(mjc));
-  handler.SetValue(Request(records::kCommandSetValue, "MJC THING", 1.0));
-  EXPECT_EQ(panels.writes, 1);
-  EXPECT_EQ(TakeLines(), Lines{});
+TEST_F(MonitoringTest, AChangeIsAMoveOfAtLeastTheThresholdFromTheValueLastSent) {
+  const double threshold = 0.01f;  // the single-precision 0.01, widened
+  Connect();
+  Start("L:A", 100.0);
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(0.0, 0, "L:A"));
+  panels.Set("L:A", std::nextafter(threshold, 0.0));
+  After(100);
+  panels.Set("L:A", -threshold);
+  After(100);
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(-threshold, 0, "L:A"));
+  // Small drifts add up against the value last sent.
+  for (double drift : {0.004, 0.008, 0.012}) {
+    panels.Set("L:A", -threshold + drift);
+    After(100);
+  }
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(-threshold + 0.012, 0, "L:A"));
+  // A NaN is no change; the next number is measured against what was sent.
+  panels.Set("L:A", std::numeric_limits<double>::quiet_NaN());
+  After(100);
+  panels.Set("L:A", 0.5);
+  After(100);
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(0.5, 0, "L:A"));
+  EXPECT_TRUE(connection.Quiet());
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::StartMonitoring L:A (100): success",
+                               "LVARHandler::ForceUpdate L:A = 0.000000 : success", "L:A (0) = -0.010000",
+                               "LVARHandler::Update::1", "L:A (0) = 0.002000", "LVARHandler::Update::1",
+                               "L:A (0) = 0.500000", "LVARHandler::Update::1"}));
 }
 
-TEST_F(MonitoringTest, ForceUpdateReportsWhetherOrNotAnythingChanged) {
-  ConnectApp();
-  TakeLines();
-  lvar_test::AdvanceTick(5);
-  handler.ForceUpdate(Request(records::kCommandForceUpdate, "L:FLAPS"));
-  handler.ForceUpdate(Request(records::kCommandForceUpdate, "L:FLAPS"));
-  handler.ForceUpdate(Request(records::kCommandForceUpdate, "L:NONE"));
-  EXPECT_EQ(Entry("L:FLAPS").lastUpdateTick, kStartTick + 5);
-  EXPECT_FALSE(Entry("L:FLAPS").monitored);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::ForceUpdate L:FLAPS = 0.250000 : success",
-                                "LVARHandler::ForceUpdate L:FLAPS = 0.250000 : success",
-                                "LVARHandler::ForceUpdate L:NONE : not found"}));
+TEST_F(MonitoringTest, OnlyDueEntriesAreReadAndAnOverdueOneWaitsAFullInterval) {
+  Connect();
+  Start("L:A", 100.0);
+  AdvanceTick(60);
+  Start("L:B", 50.0);
+  NextRecord(kVarDataArea);
+  NextRecord(kVarDataArea);
+  const int reads = panels.reads;
+  EXPECT_EQ(handler->Update(), 40u);  // A due at +100, B at +110
+  EXPECT_EQ(panels.reads, reads);
+  // At +100 only A is due. Its read takes 20 ms, after which B is 10 ms
+  // overdue: it counts its full interval, not a wrapped difference.
+  panels.beforeRead = [](int32_t id) {
+    if (id == 0) AdvanceTick(20);
+  };
+  EXPECT_EQ(After(40), 50u);
+  EXPECT_EQ(panels.reads, reads + 1);
 }
 
-TEST_F(MonitoringTest, AircraftChangeRebuildsTheRegistry) {
-  ConnectApp();
-  Start("L:GEAR", 100.0);
-  TakeLines();
+TEST_F(MonitoringTest, TheStopFlagEndsThePassAfterAnyReadTheStopEventOnceTheTickMoved) {
+  Connect();
+  for (const char* name : {"L:A", "L:B", "L:C"}) {
+    Start(name, 100.0);
+    NextRecord(kVarDataArea);
+    panels.Set(name, 1.0);
+  }
+  NewLines();
+  // DLLStop's flag, raised while B (the second due read) is read: A went out,
+  // B is read but not reported, C is not read, no summary line.
+  panels.beforeRead = [](int32_t id) {
+    if (id == 1) bridge::workerHandles.stopRequested = true;
+  };
+  int reads = panels.reads;
+  EXPECT_EQ(After(100), kNoTimeout);
+  EXPECT_EQ(panels.reads, reads + 2);
+  EXPECT_EQ(NextRecord(kVarDataArea), VarData(1.0, 0, "L:A"));
+  EXPECT_EQ(NewLines(), Lines{"L:A (0) = 1.000000"});
+  bridge::workerHandles.stopRequested = false;
+  // B, changed, is due before its interval has passed.
+  panels.beforeRead = nullptr;
+  EXPECT_EQ(After(1), 99u);
+  EXPECT_EQ(NewLines(), (Lines{"L:B (1) = 1.000000", "L:C (2) = 1.000000", "LVARHandler::Update::2"}));
 
-  handler.OnAircraftTitle(nullptr);
-  handler.OnAircraftTitle("");
-  handler.OnAircraftTitle("aircraft not known");  // the initial title, other case
-  EXPECT_EQ(TakeLines(), Lines{});
-  EXPECT_TRUE(Entry("L:GEAR").monitored);
-
-  panels.Put(2, "L:NEW_AIRCRAFT_VAR", 9.0);
-  panels.Put(7, "MJC_VAR_READ_VALUE", 0.0);
-  handler.OnAircraftTitle("Boeing 737-800");
-  EXPECT_STREQ(handler.aircraftTitle, "Boeing 737-800");
-  EXPECT_FALSE(Entry("L:GEAR").monitored);
-  EXPECT_EQ(handler.registry.size(), 3u);
-  EXPECT_EQ(TakeLines(), (Lines{"LVARHandler::Update Aircraft changed to 14 Boeing 737-800",
-                                "MJC_VAR_READ_VALUE = 7", "MJC_VAR_READ_CODE = -1", "MJC_VAR_WRITE_VALUE = -1",
-                                "MJC_VAR_WRITE_CODE = -1", "MJC_VAR_READ_VALUE = 7", "MJC_VAR_READ_CODE = -1",
-                                "MJC_VAR_WRITE_VALUE = -1", "MJC_VAR_WRITE_CODE = -1",
-                                "3 Changes 3 added 0 deleted (Total Vars 3)", "LVARHandler::SendAircraftName"}));
-
-  handler.OnAircraftTitle("BOEING 737-800");
-  EXPECT_EQ(TakeLines(), Lines{});
-
-  // Titles are kept to 1000 characters; without panels a title is ignored.
-  std::string longTitle(1200, 'T');
-  handler.OnAircraftTitle(longTitle.c_str());
-  EXPECT_EQ(std::string(handler.aircraftTitle), std::string(1000, 'T'));
-  TakeLines();
-  Panels = nullptr;
-  handler.OnAircraftTitle("Cessna");
-  EXPECT_EQ(TakeLines(), Lines{"No PANELS, no fish!"});
-  EXPECT_EQ(std::string(handler.aircraftTitle), std::string(1000, 'T'));
+  // The Stop event (set from outside through its name) costs a round trip to
+  // the system: tested after a pass's first due read, then once the tick moved.
+  HANDLE stop = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  bridge::workerHandles.stopEvent = stop;
+  reads = panels.reads;
+  EXPECT_EQ(After(100), kNoTimeout);
+  EXPECT_EQ(panels.reads, reads + 1);
+  ResetEvent(stop);
+  panels.beforeRead = [stop](int32_t id) {
+    if (id == 1) SetEvent(stop);
+  };
+  EXPECT_EQ(After(100), 100u);
+  EXPECT_EQ(panels.reads, reads + 4);
+  ResetEvent(stop);
+  panels.beforeRead = [stop](int32_t id) {
+    if (id == 1) {
+      SetEvent(stop);
+      AdvanceTick(1);
+    }
+  };
+  EXPECT_EQ(After(100), kNoTimeout);
+  EXPECT_EQ(panels.reads, reads + 6);
+  bridge::workerHandles.stopEvent = INVALID_HANDLE_VALUE;
+  CloseHandle(stop);
 }
 
-TEST_F(MonitoringTest, NoAircraftNameIsSentWhileDisconnected) {
-  handler.OnAircraftTitle("Airbus");
-  EXPECT_FALSE(lvar_test::Logged("LVARHandler::SendAircraftName"));
-  handler.SendAircraftName();  // on request it goes out, connected or not
-  EXPECT_TRUE(lvar_test::Logged("LVARHandler::SendAircraftName"));
+TEST_F(MonitoringTest, SixtySecondsWithoutARequestForgetTheApplicationUntilItConnectsAgain) {
+  Connect();
+  Start("L:A", 100.0);
+  NextRecord(kVarDataArea);
+  NewLines();
+  handler->Heartbeat();
+  SetTick(70000);
+  EXPECT_EQ(handler->Update(), 100u);
+  SetTick(70001);
+  EXPECT_EQ(handler->Update(), kNoTimeout);
+  EXPECT_EQ(After(500), kNoTimeout);  // again at every pass until a request comes
+  Start("L:A", 100.0);
+  panels.Set("L:A", 3.0);
+  handler->Heartbeat();
+  EXPECT_EQ(handler->Update(), kNoTimeout);
+  EXPECT_TRUE(connection.Quiet());
+  EXPECT_EQ(NewLines(), (Lines{"Check for new LVARS", "No heartbeat for 60001 from application. resetting.",
+                               "No heartbeat for 60501 from application. resetting."}));
+  Connect(5);  // the same peer is answered again
+}
+
+TEST_F(MonitoringTest, TheRegistryIsRescannedWhenMoreThan30SecondsHavePassed) {
+  Connect();
+  panels.Put(3, "L:LATE", 2.5);
+  SetTick(30000);
+  handler->Update();
+  EXPECT_TRUE(connection.Quiet());
+  SetTick(30001);
+  handler->Heartbeat();
+  handler->Update();
+  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 12, 2.5, "L:LATE"));
+  handler->Update();
+  SetTick(60001);
+  handler->Update();
+  SetTick(60002);
+  handler->Update();
+  EXPECT_EQ(NewLines(), (Lines{"Check for new LVARS", "LVARHandler::SendToCLient(0000000c,2.500000,L:LATE)",
+                               "1 Changes 1 added 0 deleted (Total Vars 4)", "Check for new LVARS"}));
 }
 
 }  // namespace
