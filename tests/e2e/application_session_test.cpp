@@ -211,7 +211,8 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
     ASSERT_GE(at, 0);
     Lines expected;
     for (int twice = 0; twice < 2; ++twice) {
-      for (const char* name : {"MJC_VAR_READ_VALUE", "MJC_VAR_READ_CODE", "MJC_VAR_WRITE_VALUE", "MJC_VAR_WRITE_CODE"}) {
+      for (const char* name :
+           {"MJC_VAR_READ_VALUE", "MJC_VAR_READ_CODE", "MJC_VAR_WRITE_VALUE", "MJC_VAR_WRITE_CODE"}) {
         expected.push_back(std::string(name) + " = " + std::to_string(aircraft.LookupVariableId(name)));
       }
     }

@@ -144,7 +144,9 @@ void Flood(AppClient& app) {
   }
   app.VarData().clear();
   // A burst of sets of one variable, then one report: the last set wins.
-  for (size_t k = 1; k <= kSets; ++k) ASSERT_TRUE(app.Send(records::kCommandSetValue, "TARGET", static_cast<double>(k)));
+  for (size_t k = 1; k <= kSets; ++k) {
+    ASSERT_TRUE(app.Send(records::kCommandSetValue, "TARGET", static_cast<double>(k)));
+  }
   ASSERT_TRUE(app.Send(records::kCommandForceUpdate, "TARGET"));
   ReceiveExactly(app, 1);
   EXPECT_EQ(app.VarData().front().value, static_cast<double>(kSets));

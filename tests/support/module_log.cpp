@@ -178,8 +178,8 @@ void ExpectEndedByStop(const Lines& all) {
   static const std::regex report(R"(^\S+ \(-?\d+\) = -?\d+\.\d{6}$)");
   Lines lines = all;
   const auto stop = std::find(lines.rbegin(), lines.rend(), "DLLSTOP").base();
-  lines.erase(std::remove_if(stop, lines.end(), [](const std::string& line) { return std::regex_match(line, report); }),
-              lines.end());
+  auto isReport = [](const std::string& line) { return std::regex_match(line, report); };
+  lines.erase(std::remove_if(stop, lines.end(), isReport), lines.end());
   EXPECT_EQ(Joined(Slice(lines, lines.size() < 3 ? 0 : lines.size() - 3, lines.size())),
             Joined({"DLLSTOP", "SimConnect: SimConnect_Close ==> SUCCESS (SendID = -1)", "DLLSTOP DONE"}));
   EXPECT_EQ(IndexOf(lines, "Received QUIT Signal!"), -1);
