@@ -192,7 +192,9 @@ void BusyCycle() {
 }
 
 TEST(BusyApplicationTest, StalledReadersAndABurstOfRequestsNeverHoldTheModuleUp) {
-  CyclesLeaveNothingBehind(1, 0, BusyCycle);
+  // An unnamed event appears once, in whichever counted cycle (five cycles
+  // leave one as well): one of slack, and two cycles to tell a leak from it.
+  CyclesLeaveNothingBehind(2, 1, BusyCycle);
 }
 
 }  // namespace
