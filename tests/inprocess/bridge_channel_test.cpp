@@ -79,6 +79,10 @@ TEST(BridgeChannelTest, TheModuleAndAnApplicationOfItsProcessWorkThroughTheChann
   EXPECT_EQ(channels.PumpCount(), 1u);
   EXPECT_TRUE(console.HasLine("in-process pump unregistered (1 left)"));
 
+  // Every block came back through its own call, once.
+  EXPECT_EQ(channels.Stats().badBlocks, 0u);
+  EXPECT_EQ(channels.Stats().submitDropped, 0u);
+
   // The quit reaches the module as a block; it closes and unregisters its
   // pump; every block lent has come back.
   sim.QuitAndStop();
