@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,27 +20,12 @@ namespace {
 using module_log::Lines;
 using module_log::Succeeded;
 
-std::string Fixed(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%f", value);
-  return text;
-}
-
 // The SendID of a CheckResult line; -1 without one.
 int SendIdOf(const std::string& line) {
   const size_t at = line.find("(SendID = ");
   return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 10);
 }
 
-// The log so far without the periodic rescan, which comes whenever 30 s have
-// passed and finds nothing new on an aircraft that has not changed.
-Lines WithoutRescans(std::time_t startedAt) {
-  Lines kept;
-  for (const std::string& line : module_log::Messages(startedAt)) {
-    if (line != "Check for new LVARS") kept.push_back(line);
-  }
-  return kept;
-}
 
 TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUntilTheSimulatorQuits) {
   ServedOptions options;
@@ -152,7 +136,8 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
   ASSERT_TRUE(app.Send(records::kCommandForceUpdate, constant));
   ASSERT_TRUE(app.TakeVarData(constant, &data));
   EXPECT_EQ(data.value, constantValue);
-  const std::string forced = "LVARHandler::ForceUpdate " + constant + " = " + Fixed(constantValue) + " : success";
+  const std::string forced =
+      "LVARHandler::ForceUpdate " + constant + " = " + std::to_string(constantValue) + " : success";
   EXPECT_TRUE(module_log::WaitFor(forced));
 
   // ---- The menu: "Disable LVAR Access" refuses the application's requests
@@ -174,7 +159,9 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
   EXPECT_EQ(std::count(shown.begin(), shown.end(), menu + " [About]"), 3) << "built, and rebuilt twice";
   EXPECT_EQ(shown.back(), menu + " [About | Disable LVAR Access]");
   {
-    const Lines lines = WithoutRescans(sim.Module().StartedAt());
+    // Without the periodic rescan, which comes whenever 30 s have passed.
+    Lines lines = module_log::Messages(sim.Module().StartedAt());
+    lines.erase(std::remove(lines.begin(), lines.end(), "Check for new LVARS"), lines.end());
     const int at = module_log::IndexOf(lines, "onRecvEvent 101 (24)");
     ASSERT_GE(at, 0);
     ASSERT_LE(static_cast<size_t>(at) + 15, lines.size());

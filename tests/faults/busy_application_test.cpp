@@ -8,7 +8,6 @@
 // nothing behind.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,12 +59,10 @@ class Subscriber {
     std::vector<records::VarData> values;
     Received message;
     while (pipe_.Read(&message, quietMs)) {
-      records::VarData value{};
+      values.emplace_back();
       EXPECT_TRUE(message.Kind() == protocol::kKindClientData &&
-                  records::DecodeVarData(message.bytes.data() + protocol::data_msg::kData,
-                                         message.bytes.size() - protocol::data_msg::kData, &value))
+                  records::DecodeVarData(message.bytes.data() + 40, message.bytes.size() - 40, &values.back()))
           << "message of kind " << message.Kind();
-      values.push_back(value);
     }
     return values;
   }
@@ -179,11 +176,9 @@ void BusyCycle() {
   EXPECT_EQ(module_log::CountStartingWith(lines, "LVARHandler::ForceUpdate FIXED_"), kReports);
   // The sets were served in the order written.
   size_t k = 0;
-  char expected[80];
   for (const std::string& line : lines) {
     if (line.compare(0, 30, "LVARHandler::SetValue TARGET =") != 0) continue;
-    std::snprintf(expected, sizeof expected, "LVARHandler::SetValue TARGET = %f : SUCCESS", static_cast<double>(++k));
-    if (line != expected) {
+    if (line != "LVARHandler::SetValue TARGET = " + std::to_string(static_cast<double>(++k)) + " : SUCCESS") {
       ADD_FAILURE() << "set " << k << ": " << line;
       break;
     }
