@@ -199,6 +199,10 @@ bool ServedModule::WaitUntilReady() {
       // The open, answered; then the set-up requests, the subscription last.
       std::vector<uint8_t> open;
       if (raw_->Accept() && (open = raw_->ReadMessage()).size() == 296) {
+        if (!options_.rawSetUp) {
+          ready = true;
+          break;
+        }
         size_t setUp = 0;
         if (raw_->Write(MakeReceived(2, 308))) {
           while (setUp < kSetupRequests && !raw_->ReadMessage().empty()) ++setUp;

@@ -82,7 +82,7 @@ simhost::AircraftDescription RampAircraft(const std::string& title, const std::s
 struct ServedOptions {
   enum class Server {
     kSimhost,  // simhost's server in this process, on the simulator's pipe
-    kRaw,      // a RawServer on the simulator's pipe; Start answers the open and reads the set-up
+    kRaw,      // a RawServer on the simulator's pipe; Start reads the open (see rawSetUp)
     kOutside,  // nothing started here: another process owns the simulator's pipe
   };
   Server server = Server::kSimhost;
@@ -90,6 +90,7 @@ struct ServedOptions {
   bool window = false;                    // simhost's "FS98MAIN" window: the in-process channel
   bool runFrames = false;                 // frames at 30 per second on a thread; else only by hand
   size_t maxPendingBytes = simhost::Outbox::kDefaultMaxPendingBytes;  // simhost drops a slower reader
+  bool rawSetUp = true;  // kRaw: Start answers the open and reads the set-up; else the test answers it
 };
 
 // The module and its simulator.

@@ -52,7 +52,8 @@ Lines SetupHead();
 // Records a test failure unless `lines` begin with SetupHead().
 void ExpectSetupHead(const Lines& lines);
 // The end of a run that only DLLStop ended: its three lines close the log, with
-// the worker's close between them; no quit message and no exception came.
+// the worker's close between them (and only the reports of a pass that was
+// in progress between the first two); no quit message and no exception came.
 void ExpectEndedByStop(const Lines& lines);
 // The end of a run that the simulator's quit message ended: the quit line and
 // the worker's close, then DLLStop with nothing left to release.

@@ -1,24 +1,15 @@
-// A second program for the in-process tests, run as a child process:
+// A second program for the client library's channel test, run as a child
+// process:
 //   inprocess_helper window
 //       a window of class "FS98MAIN" in this process that counts the records
 //       sent to it; prints "ready", and at the end of its standard input
 //       "records N".
-//   inprocess_helper client NAME TAG
-//       an application of the bridge in this process, through the default
-//       chain of attempts: prints its connection's channelState, then the
-//       bridge's answer to a Connect request with TAG (hexadecimal). Exit code
-//       0 with the answer, 1 when the open failed, 2 without an answer.
 #include <winsock2.h>
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
-#include "bridge_app.h"
-#include "simconnect/SimConnect.h"
-#include "simconnect/client.h"
 #include "simconnect/transport/inprocess_records.h"
 
 namespace {
@@ -68,42 +59,10 @@ int RunWindow() {
   return 0;
 }
 
-int RunClient(const char* name, uint32_t tag) {
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  HANDLE handle = nullptr;
-  if (SimConnect_Open(&handle, name, nullptr, 0, event, kConfigIndexDefault) != S_OK) return 1;
-  std::printf("channelState %u\n", static_cast<SimConnectClient*>(handle)->channelState.load());
-  std::fflush(stdout);
-  if (bridge_app::SetUp(handle) != S_OK || bridge_app::Connect(handle, tag, 3) != S_OK) return 2;
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < 15000) {
-    const void* message = nullptr;
-    uint32_t size = 0;
-    if (SimConnect_GetNextDispatch(handle, &message, &size) != S_OK) {
-      WaitForSingleObject(event, 100);
-      continue;
-    }
-    records::HostEvent reply;
-    if (bridge_app::ReadHostEvent(message, size, &reply) && reply.reference == tag) {
-      std::printf("connect reply code %u reference 0x%x value %.2f text %s\n", reply.code, reply.reference,
-                  reply.value, reply.text);
-      std::printf("channelState %u after the exchange\n", static_cast<SimConnectClient*>(handle)->channelState.load());
-      std::fflush(stdout);
-      SimConnect_Close(handle);
-      return 0;
-    }
-  }
-  SimConnect_Close(handle);
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "window") == 0) return RunWindow();
-  if (argc == 4 && std::strcmp(argv[1], "client") == 0) {
-    return RunClient(argv[2], static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 16)));
-  }
-  std::fprintf(stderr, "usage: inprocess_helper window | client NAME TAG\n");
+  std::fprintf(stderr, "usage: inprocess_helper window\n");
   return 3;
 }
