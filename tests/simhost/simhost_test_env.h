@@ -10,27 +10,11 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "sim_host.h"
-
-// Console lines of a host, kept for the test.
-class LogCapture {
- public:
-  simhost::HostLog::LineSink Sink();
-  std::vector<std::string> Lines();
-  // True when a line containing `part` has been printed (waiting up to `timeoutMs`).
-  bool WaitForLine(const std::string& part, DWORD timeoutMs = 5000);
-  bool HasLine(const std::string& part) { return WaitForLine(part, 0); }
-  // Index of the first line containing `part`, or -1.
-  int IndexOf(const std::string& part);
-
- private:
-  std::mutex lock_;
-  std::vector<std::string> lines_;
-};
+#include "support/log_capture.h"
 
 // Options for a host on a fresh pipe name, no TCP, no registry, a manual clock.
 simhost::SimHostOptions TestHostOptions(const std::wstring& pipeName, LogCapture& log);

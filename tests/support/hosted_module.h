@@ -22,11 +22,11 @@
 
 #include "aircraft_description.h"
 #include "aircraft_host.h"
+#include "log_capture.h"
 #include "module_log.h"
 #include "raw_server.h"
 #include "sim_clock.h"
 #include "sim_host.h"
-#include "simhost/simhost_test_env.h"
 
 constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
 // DLLStop waits at most 1000 ms for the worker; the worker's close adds its own
