@@ -89,6 +89,7 @@ struct ServedOptions {
   simhost::AircraftDescription aircraft;  // simhost's aircraft, or the one behind the panel table
   bool window = false;                    // simhost's "FS98MAIN" window: the in-process channel
   bool runFrames = false;                 // frames at 30 per second on a thread; else only by hand
+  bool tcp = false;                       // simhost also listens on ::1 and 127.0.0.1 (not in the registry)
   size_t maxPendingBytes = simhost::Outbox::kDefaultMaxPendingBytes;  // simhost drops a slower reader
 };
 
