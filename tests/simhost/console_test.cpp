@@ -1,241 +1,56 @@
-// simhost.exe as a program: its help and its refusal of bad options, a script
-// that drives a connected client (menu choice, exception, aircraft change,
-// variables) and ends the program cleanly, a failing script command, and
-// commands on standard input.
+// simhost.exe as the demo runs it: hosting the built TVOBridge64.dll with the
+// sample airliner (LoadLibraryW, the panel table in Panels, DLLStart; at the
+// end the quit message, then DLLStop, then FreeLibrary), taking the console
+// commands the demo types (choose, aircraft, stop), with the options that
+// tests start it with (no window, no TCP, no registry ports).
 #include <gtest/gtest.h>
-#include <windows.h>
 
-#include <mutex>
-#include <string>
-#include <thread>
-
-#include "aircraft_file.h"
-#include "simconnect/SimConnect.h"
-#include "simhost_test_env.h"
-#include "support/test_env.h"
+#include "support/child_process.h"
+#include "support/hosted_module.h"
+#include "support/module_log.h"
+#include "support/paths.h"
 
 namespace {
 
-// simhost.exe lies next to this test program (see CMakeLists.txt).
-std::wstring SimhostPath() {
-  wchar_t path[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1) + L"simhost.exe";
-}
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// One run of simhost.exe with its standard input, output and error on pipes.
-class SimhostProcess {
- public:
-  bool Start(const std::wstring& arguments) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &stdin_, &inherit, 0)) return false;
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(stdin_, HANDLE_FLAG_INHERIT, 0);
-    process_ = StartChild(SimhostPath(), arguments, inRead, outWrite, outWrite);
-    CloseHandle(outWrite);
-    CloseHandle(inRead);
-    if (process_ == nullptr) {
-      CloseHandle(outRead);
-      return false;
-    }
-    reader_ = std::thread([this, outRead] {
-      char chunk[4096];
-      DWORD got = 0;
-      while (ReadFile(outRead, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-        std::lock_guard<std::mutex> guard(lock_);
-        output_.append(chunk, got);
-      }
-      CloseHandle(outRead);
-    });
-    return true;
-  }
+TEST(ConsoleTest, SimhostHostsTheModuleAndTakesTheDemosCommands) {
+  const std::wstring program = WindowsPath(TVO_SIMHOST_EXE), aircraft = WindowsPath(SIMHOST_AIRCRAFT_DIR);
+  const std::time_t started = std::time(nullptr);
+  ChildProcess simhost;
+  ASSERT_TRUE(simhost.Start(program,
+                            L"--aircraft " + aircraft + L"\\airliner.aircraft --addon " + BridgeModulePath() +
+                                L" --no-window --no-tcp --no-registry",
+                            {/*input=*/true, /*separateErrors=*/false}));
+  ASSERT_TRUE(simhost.WaitForOutput("client data \"TAVO_SC_DYN_HOSTEVENT_ID\"", 20000)) << simhost.Output();
+  // The module found the airliner's variables through the panel table.
+  EXPECT_TRUE(module_log::WaitFor("52 Changes 52 added 0 deleted (Total Vars 52)"));
 
-  ~SimhostProcess() {
-    CloseInput();
-    if (process_ != nullptr) {
-      if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
-      CloseHandle(process_);
-    }
-    if (reader_.joinable()) reader_.join();
-  }
+  ASSERT_TRUE(simhost.WriteInput("choose TAVO.quin/About\n"));
+  EXPECT_TRUE(
+      simhost.WaitForOutput("text from client 1 \"TAVO.quin.Bridge\" (type 5 scrolling yellow, 30.0 s): "
+                            "TAVO.quin Simulator Bridge Version 1.0.0.21"));
+  ASSERT_TRUE(simhost.WriteInput("aircraft " + Narrow(aircraft) + "\\airliner_mjc.aircraft\n"));
+  EXPECT_TRUE(simhost.WaitForOutput("aircraft changed to \"TAVO Twinjet 320 MJC (simhost sample)\" (56 variables)"));
+  EXPECT_TRUE(module_log::WaitFor("LVARHandler::Update Aircraft changed to 37 TAVO Twinjet 320 MJC (simhost sample)"));
+  ASSERT_TRUE(simhost.WriteInput("stop\n"));
+  EXPECT_EQ(simhost.Wait(), 0);
 
-  void Input(const std::string& text) {
-    DWORD written = 0;
-    WriteFile(stdin_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  // The add-on's life in simhost's order: the quit message comes before DLLStop.
+  const std::string out = simhost.Output();
+  size_t at = 0;
+  for (const char* step : {"TVOBridge64.dll loaded, panel services at", "TVOBridge64.dll started (DLLStart returned",
+                           "shutting down: quit message to 1 clients", "client 1 \"TAVO.quin.Bridge\" left",
+                           "TVOBridge64.dll stopped", "TVOBridge64.dll unloaded", "stopped"}) {
+    at = out.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << out;
   }
-  void CloseInput() {
-    if (stdin_ != nullptr) CloseHandle(stdin_);
-    stdin_ = nullptr;
-  }
-
-  // The exit code, or -1 when the program did not end within `timeoutMs`.
-  int Wait(DWORD timeoutMs = 20000) {
-    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    if (reader_.joinable()) reader_.join();
-    return static_cast<int>(code);
-  }
-
-  std::string Output() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return output_;
-  }
-  bool WaitForOutput(const std::string& part, DWORD timeoutMs = 10000) {
-    DWORD start = GetTickCount();
-    while (Output().find(part) == std::string::npos) {
-      if (GetTickCount() - start >= timeoutMs) return false;
-      Sleep(5);
-    }
-    return true;
-  }
-
- private:
-  HANDLE process_ = nullptr;
-  HANDLE stdin_ = nullptr;
-  std::thread reader_;
-  std::mutex lock_;
-  std::string output_;
-};
-
-bool WriteText(const char* path, const std::string& text) {
-  FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) return false;
-  std::fwrite(text.data(), 1, text.size(), file);
-  return std::fclose(file) == 0;
-}
-
-// Opens a library client once the program's pipe exists. (A failed attempt
-// would go on to the TCP ports in the registry, which may be another
-// server's.)
-bool OpenWhenUp(LibraryClient& client, const std::wstring& pipe, const char* name) {
-  std::wstring path = L"\\\\.\\pipe\\" + pipe;
-  DWORD start = GetTickCount();
-  while (!WaitNamedPipeW(path.c_str(), 100)) {
-    if (GetTickCount() - start > 15000) return false;
-    Sleep(20);
-  }
-  return client.Open(name, 1) == S_OK;
+  const module_log::Lines lines = module_log::Messages(started);
+  EXPECT_EQ(module_log::IndexOf(lines, "Called from " + Narrow(program)), 1);
+  // DLLStop may come before the worker has logged its close; never before the quit.
+  EXPECT_EQ(module_log::CountOf(lines, "Received QUIT Signal!"), 1u);
+  EXPECT_LT(module_log::IndexOf(lines, "Received QUIT Signal!"), module_log::IndexOf(lines, "DLLSTOP"));
+  EXPECT_EQ(lines.back(), "DLLSTOP DONE");
 }
 
 }  // namespace
-
-TEST(ConsoleTest, HelpBadOptionsAndTheGenerator) {
-  SimhostProcess help;
-  ASSERT_TRUE(help.Start(L"--help"));
-  EXPECT_EQ(0, help.Wait());
-  EXPECT_NE(std::string::npos, help.Output().find("usage: simhost [options]"));
-  EXPECT_NE(std::string::npos, help.Output().find("choose [N:]<item>[/<sub-item>]"));
-
-  SimhostProcess bad;
-  ASSERT_TRUE(bad.Start(L"--bogus"));
-  EXPECT_EQ(2, bad.Wait());
-  EXPECT_NE(std::string::npos, bad.Output().find("simhost: unknown option --bogus"));
-
-  SimhostProcess generate;
-  ASSERT_TRUE(generate.Start(L"--generate 3 --seed 5 --mjc"));
-  EXPECT_EQ(0, generate.Wait());
-  simhost::AircraftDescription description;
-  std::string error;
-  ASSERT_TRUE(simhost::ParseAircraft(generate.Output(), &description, &error)) << error << generate.Output();
-  EXPECT_EQ(7u, description.variables.size());
-  EXPECT_EQ(5u, description.seed);
-  EXPECT_TRUE(description.mjc.enabled);
-}
-
-TEST(ConsoleTest, AScriptDrivesAClientAndEndsTheProgram) {
-  std::wstring pipe = UniquePipeName("console");
-  ASSERT_TRUE(WriteClientConfig({{1, "Pipe", ".", Narrow(pipe)}}));
-  ASSERT_TRUE(WriteText("script.txt",
-                        "# waits for the test's client, then drives it\n"
-                        "echo script begins\n"
-                        "wait-client Tester 15000\n"
-                        "wait-menu \"Tool/Go Now\" 15000\n"
-                        "menu\n"
-                        "choose Tool/Go Now\n"
-                        "set SIMHOST_SINE 5\n"
-                        "get SIMHOST_SINE\n"
-                        "exception 1 15 77 5\n"
-                        "aircraft gen:12\n"
-                        "title\n"
-                        "vars GEN_ENG_0000\n"
-                        "frames 30\n"
-                        "clients\n"));
-  SimhostProcess simhost;
-  ASSERT_TRUE(simhost.Start(L"--pipe " + pipe + L" --no-tcp --no-registry --no-stdin --manual-clock "
-                            L"--quit-grace 5000 --script script.txt"));
-  LibraryClient client;
-  ASSERT_TRUE(OpenWhenUp(client, pipe, "Tester"));
-  ASSERT_EQ(S_OK, SimConnect_MenuAddItem(client.handle(), "Tool", 1, 0));
-  ASSERT_EQ(S_OK, SimConnect_MenuAddSubItem(client.handle(), 1, "Go Now", 9, 3));
-
-  Received m;
-  ASSERT_TRUE(client.NextOfKind(4, &m, 15000)) << simhost.Output();
-  EXPECT_EQ(9u, m.U32(16));
-  EXPECT_EQ(3u, m.U32(20));
-  ASSERT_TRUE(client.NextOfKind(1, &m, 15000));
-  EXPECT_EQ(15u, m.U32(12));
-  EXPECT_EQ(77u, m.U32(16));
-  EXPECT_EQ(5u, m.U32(20));
-  ASSERT_TRUE(client.NextOfKind(3, &m, 15000));  // the script ended: quit
-  client.Close();
-  EXPECT_EQ(0, simhost.Wait());
-
-  std::string out = simhost.Output();
-  for (const char* line : {"script begins", "menu of client 1 \"Tester\": Tool [Go Now]",
-                           "menu item \"Tool/Go Now\" chosen: event 9 to client 1 \"Tester\"",
-                           "SIMHOST_SINE set to 5", "SIMHOST_SINE = 5",
-                           "exception 15 (client data size) sent to client 1 \"Tester\", SendID 77, argument 5",
-                           "aircraft changed to \"Generated Aircraft 12\" (12 variables)",
-                           "title \"Generated Aircraft 12\"", "GEN_ENG_00000 = ", "frame 30",
-                           "client 1 \"Tester\" (pipe)", "end of script script.txt",
-                           "shutting down: quit message to 1 clients", "stopped"}) {
-    EXPECT_NE(std::string::npos, out.find(line)) << line << "\n" << out;
-  }
-}
-
-TEST(ConsoleTest, AFailingScriptCommandEndsWithExitCodeOne) {
-  // Standard input ends at once: while a script runs, that does not stop
-  // the program.
-  ASSERT_TRUE(WriteText("failing.txt", "echo first\nwait 300\nchoose Nothing/There\necho never\n"));
-  SimhostProcess simhost;
-  ASSERT_TRUE(simhost.Start(L"--pipe " + UniquePipeName("failing") + L" --no-tcp --no-registry --script failing.txt"));
-  simhost.CloseInput();
-  EXPECT_EQ(1, simhost.Wait());
-  std::string out = simhost.Output();
-  EXPECT_NE(std::string::npos, out.find("failing.txt:3: no client has the menu entry \"Nothing/There\"")) << out;
-  EXPECT_EQ(std::string::npos, out.find("never"));
-  EXPECT_NE(std::string::npos, out.find("stopped"));
-}
-
-TEST(ConsoleTest, CommandsOnStandardInputAndItsEnd) {
-  SimhostProcess typed;
-  ASSERT_TRUE(typed.Start(L"--pipe " + UniquePipeName("stdin") + L" --no-tcp --no-registry"));
-  ASSERT_TRUE(typed.WaitForOutput("frame clock at 30 Hz"));
-  typed.Input("echo hello from stdin\nbogus\nstop\n");
-  EXPECT_EQ(0, typed.Wait());
-  EXPECT_NE(std::string::npos, typed.Output().find("hello from stdin"));
-  EXPECT_NE(std::string::npos, typed.Output().find("unknown command \"bogus\" (help lists them)"));
-
-  // The end of standard input stops the program as "stop" does.
-  SimhostProcess ended;
-  ASSERT_TRUE(ended.Start(L"--pipe " + UniquePipeName("eof") + L" --no-tcp --no-registry"));
-  ASSERT_TRUE(ended.WaitForOutput("listening on the pipe"));
-  ended.CloseInput();
-  EXPECT_EQ(0, ended.Wait());
-  EXPECT_NE(std::string::npos, ended.Output().find("stopped"));
-
-  // A second program on the same pipe name is refused.
-  std::wstring pipe = UniquePipeName("twice");
-  SimhostProcess first;
-  ASSERT_TRUE(first.Start(L"--pipe " + pipe + L" --no-tcp --no-registry"));
-  ASSERT_TRUE(first.WaitForOutput("listening on the pipe"));
-  SimhostProcess second;
-  ASSERT_TRUE(second.Start(L"--pipe " + pipe + L" --no-tcp --no-registry"));
-  EXPECT_EQ(2, second.Wait());
-  EXPECT_NE(std::string::npos, second.Output().find("another server owns it")) << second.Output();
-  first.Input("stop\n");
-  EXPECT_EQ(0, first.Wait());
-}

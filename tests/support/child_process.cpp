@@ -127,3 +127,13 @@ std::string WithoutCarriageReturns(const std::string& text) {
   }
   return result;
 }
+
+ChildRun RunChild(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs) {
+  ChildRun run;
+  ChildProcess child;
+  if (!child.Start(program, arguments, {/*input=*/false, /*separateErrors=*/true})) return run;
+  run.status = child.Wait(timeoutMs);
+  run.out = WithoutCarriageReturns(child.Output());
+  run.err = WithoutCarriageReturns(child.Errors());
+  return run;
+}

@@ -55,3 +55,13 @@ class ChildProcess {
 
 // Text-mode output with its carriage returns taken out.
 std::string WithoutCarriageReturns(const std::string& text);
+
+// A program run to its end (standard error apart): its exit code, -1 when it
+// did not end within the time-out or did not start; its output and errors
+// without carriage returns.
+struct ChildRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+ChildRun RunChild(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs = 30000);

@@ -131,8 +131,8 @@ ServedModule::~ServedModule() {
 bool ServedModule::StartSimhost() {
   simhost::SimHostOptions options;
   options.pipeName = simhost::kDefaultPipeName;  // the module opens no other
-  options.tcp6 = false;
-  options.tcp4 = false;
+  options.tcp6 = options_.tcp;
+  options.tcp4 = options_.tcp;
   options.manualClock = !options_.runFrames;
   options.haveAircraft = true;
   options.aircraft = options_.aircraft;

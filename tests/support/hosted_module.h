@@ -22,11 +22,11 @@
 
 #include "aircraft_description.h"
 #include "aircraft_host.h"
+#include "log_capture.h"
 #include "module_log.h"
 #include "raw_server.h"
 #include "sim_clock.h"
 #include "sim_host.h"
-#include "simhost/simhost_test_env.h"
 
 constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
 // DLLStop waits at most 1000 ms for the worker; the worker's close adds its own
@@ -89,6 +89,7 @@ struct ServedOptions {
   simhost::AircraftDescription aircraft;  // simhost's aircraft, or the one behind the panel table
   bool window = false;                    // simhost's "FS98MAIN" window: the in-process channel
   bool runFrames = false;                 // frames at 30 per second on a thread; else only by hand
+  bool tcp = false;                       // simhost also listens on ::1 and 127.0.0.1 (not in the registry)
   size_t maxPendingBytes = simhost::Outbox::kDefaultMaxPendingBytes;  // simhost drops a slower reader
   bool rawSetUp = true;  // kRaw: Start answers the open and reads the set-up; else the test answers it
 };
