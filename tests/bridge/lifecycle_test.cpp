@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "bridge/raw_simulator.h"
+#include "bytes.h"
 #include "hosted_module.h"
 #include "test_env.h"
 

@@ -16,9 +16,12 @@
 #include "simconnect/request_encoding.h"
 #include "simconnect/wire.h"
 #include "support/app_client.h"
+#include "support/bytes.h"
 #include "support/hosted_module.h"
 #include "support/module_log.h"
-#include "support/test_env.h"
+#include "support/paths.h"
+#include "support/raw_endpoints.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -38,6 +41,8 @@ double FixedValue(size_t i) { return 1.5 + static_cast<double>(i % kFixed); }
 class Subscriber {
  public:
   bool Subscribe(const char* name) {
+    std::vector<uint8_t> open(protocol::open::kSize, 0);
+    request_encoding::WriteOpen(open.data(), name);
     std::vector<uint8_t> map(protocol::map_client_data_name_to_id::kSize, 0);
     request_encoding::WriteMapClientDataNameToId(map.data(), records::kVarDataAreaName, 1);
     std::vector<uint8_t> define(protocol::add_to_client_data_definition::kSize, 0);
@@ -45,30 +50,29 @@ class Subscriber {
                                                      records::kDatumIdUnused);
     std::vector<uint8_t> subscribe(protocol::request_client_data::kSize, 0);
     request_encoding::WriteRequestClientData(subscribe.data(), 1, 7, 2, records::kPeriodOnSet, 0, 0, 0, 0);
-    uint32_t sendId = 1;
-    if (!pipe_.Connect(simhost::kDefaultPipeName) || !pipe_.Write(OpenRequestBytes(name, sendId))) return false;
-    for (std::vector<uint8_t>* request : {&map, &define, &subscribe}) {
+    if (!pipe_.ConnectPipe(kSimulatorPipePath)) return false;
+    uint32_t sendId = 0;
+    for (std::vector<uint8_t>* request : {&open, &map, &define, &subscribe}) {
       wire::StoreU32(request->data() + protocol::kRequestSendIdOffset, ++sendId);
       if (!pipe_.Write(*request)) return false;
     }
-    Received reply;
-    return pipe_.Read(&reply) && reply.Kind() == protocol::kKindOpen;
+    const std::vector<uint8_t> reply = pipe_.ReadMessage();
+    return reply.size() >= 12 && U32At(reply, 8) == protocol::kKindOpen;
   }
   // The values received until none comes for `quietMs`.
   std::vector<records::VarData> ReadValues(DWORD quietMs) {
     std::vector<records::VarData> values;
-    Received message;
-    while (pipe_.Read(&message, quietMs)) {
+    for (std::vector<uint8_t> message; !(message = pipe_.ReadMessage(quietMs)).empty();) {
       values.emplace_back();
-      EXPECT_TRUE(message.Kind() == protocol::kKindClientData &&
-                  records::DecodeVarData(message.bytes.data() + 40, message.bytes.size() - 40, &values.back()))
-          << "message of kind " << message.Kind();
+      EXPECT_TRUE(U32At(message, 8) == protocol::kKindClientData &&
+                  records::DecodeVarData(message.data() + 40, message.size() - 40, &values.back()))
+          << "message of kind " << U32At(message, 8);
     }
     return values;
   }
 
  private:
-  RawPipeClient pipe_;
+  RawClient pipe_;
 };
 
 void Monitor(AppClient& app, uint32_t command) {

@@ -14,6 +14,7 @@
 
 #include "lvar/records.h"
 #include "simconnect/wire.h"
+#include "support/bytes.h"
 #include "support/hosted_module.h"
 #include "support/module_log.h"
 #include "support/test_env.h"

@@ -11,7 +11,7 @@
 #include "sim_host.h"
 #include "simconnect/SimConnect.h"
 #include "support/bytes.h"
-#include "support/config_env.h"
+#include "support/config_files.h"
 #include "support/log_capture.h"
 #include "support/test_env.h"
 
@@ -64,7 +64,7 @@ struct Client {
 
 class ServerTest : public ::testing::Test {
  protected:
-  ServerTest() : config(1, pipe) {
+  ServerTest() {
     options.pipeName = pipe;
     options.tcp6 = options.tcp4 = false;
     options.manualClock = options.haveAircraft = true;
@@ -76,8 +76,9 @@ class ServerTest : public ::testing::Test {
     ASSERT_TRUE(host.Start(options, &error)) << error;
   }
 
-  const std::wstring pipe = PipeNameOf(UniquePipePath("server"));
-  PipeConfig config;  // SimConnect.cfg: section 1 names the pipe
+  const std::wstring path = UniquePipePath("server");
+  const std::wstring pipe = PipeNameOf(path);
+  ScopedFile config{L"SimConnect.cfg", PipeSection(1, path)};  // section 1 names the pipe
   LogCapture console;
   simhost::SimHostOptions options;
   simhost::SimHost host;

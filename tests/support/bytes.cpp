@@ -1,6 +1,5 @@
 #include "support/bytes.h"
 
-#include "lvar/records.h"
 
 uint32_t U32At(const std::vector<uint8_t>& bytes, size_t offset) {
   uint32_t value = 0;
@@ -34,10 +33,9 @@ std::vector<uint8_t> MakeReceived(uint32_t kind, uint32_t size) {
   return message;
 }
 
-std::vector<uint8_t> HostRequestMessage(uint32_t command, const char* name, double value, uint32_t param,
-                                        uint32_t tag) {
-  std::vector<uint8_t> message = MakeReceived(16, 40 + records::kHostRequestSize);
-  Put(message, 12, 10000);  // the request id of the host-request area's subscription
-  records::EncodeHostRequest(records::MakeHostRequest(tag, command, param, name, value), message.data() + 40);
-  return message;
+std::vector<uint8_t> HostRequestMessage(uint32_t command, const std::string& name, double value, uint32_t param,
+                                        uint32_t tag, uint32_t requestId) {
+  Bytes message(40 + 276);
+  message.U32(0, 316).U32(4, 4).U32(8, 16).U32(12, requestId);
+  return message.U32(40, tag).U32(44, command).U32(48, param).Text(52, name).Raw(308, &value, 8).vec();
 }

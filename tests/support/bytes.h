@@ -50,10 +50,11 @@ std::string TextAt(const std::vector<uint8_t>& bytes, size_t offset);
 
 // A received message of `size` bytes: size, version 4, kind, then zeros.
 std::vector<uint8_t> MakeReceived(uint32_t kind, uint32_t size);
-// The 316-byte client-data message (kind 16) of request 10000 that carries a
-// HostRequest record at offset 40, encoded by records::EncodeHostRequest.
-std::vector<uint8_t> HostRequestMessage(uint32_t command, const char* name = "", double value = 0.0,
-                                        uint32_t param = 0, uint32_t tag = 0x1234);
+// The 316-byte client-data message (kind 16) that carries a HostRequest record
+// at offset 40, as the simulator relays the application's write to the
+// host-request area (request id 10000).
+std::vector<uint8_t> HostRequestMessage(uint32_t command, const std::string& name = "", double value = 0.0,
+                                        uint32_t param = 0, uint32_t tag = 0x1234, uint32_t requestId = 10000);
 
 // A function's address as the 64-bit number a record carries.
 template <typename Function>

@@ -75,13 +75,6 @@ Bytes8 HostEvent(uint32_t reference, uint32_t code, double value, const std::str
   return Bytes(1044).U32(0, reference).U32(4, code).U32(8, 1).Raw(12, &value, 8).Text(20, text).vec();
 }
 
-Bytes8 HostRequestMessage(uint32_t command, const std::string& name, double value, uint32_t param, uint32_t tag,
-                          uint32_t requestId) {
-  Bytes message(316);
-  message.U32(0, 316).U32(4, 4).U32(8, 16).U32(12, requestId);
-  return message.U32(40, tag).U32(44, command).U32(48, param).Text(52, name).Raw(308, &value, 8).vec();
-}
-
 void LinkedBridgeTest::SetUp() {
   StartLog();
   SetTick(10000);

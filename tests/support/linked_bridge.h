@@ -66,10 +66,6 @@ constexpr uint32_t kVarDataArea = 0x4C565201, kVarDumpArea = 0x4C565203, kHostEv
 Bytes8 VarData(double value, uint32_t isMjc, const std::string& name);
 Bytes8 VarDump(uint32_t firstId, uint32_t total, const std::string& names);
 Bytes8 HostEvent(uint32_t reference, uint32_t code, double value, const std::string& text);
-// A client-data message (kind 16) carrying a HostRequest, as the simulator
-// relays the application's write.
-Bytes8 HostRequestMessage(uint32_t command, const std::string& name = "", double value = 0.0, uint32_t param = 0,
-                          uint32_t tag = 0x1234, uint32_t requestId = 10000);
 
 // A handler over a FakePanels table with a fresh log, the tick at 10000 and a
 // held connection. The handler is the module's (bridge::lvarHandler), so the
