@@ -4,9 +4,10 @@
 #include <cstdio>
 
 #include "bridge/raw_simulator.h"
-#include "bytes.h"
-#include "hosted_module.h"
-#include "test_env.h"
+#include "support/paths.h"
+#include "support/bytes.h"
+#include "support/hosted_module.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ TEST(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
   MainWindow window;
   ASSERT_NE(window.handle(), nullptr);
   CyclesLeaveNothingBehind(1, 0, [] {
-    std::unique_ptr<RawServer> server = RawServer::ListenPipe(raw_simulator::kDefaultPipe);
+    std::unique_ptr<RawServer> server = RawServer::ListenPipe(kSimulatorPipePath);
     ASSERT_NE(server, nullptr);
     HostedModule module;
     ASSERT_TRUE(module.Load());
@@ -125,7 +126,7 @@ TEST(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
     EXPECT_LT(module.Stop(), 1000u) << "DLLStop's wait let the worker's messages through and saw it end";
     // The worker went on past its messages: the Open request reached the pipe.
     ASSERT_TRUE(server->Accept());
-    EXPECT_EQ(raw_simulator::U32(server->ReadMessage(), 8), 0xF0000001u);
+    EXPECT_EQ(U32At(server->ReadMessage(), 8), 0xF0000001u);
     EXPECT_EQ(module.WaitForWorker(), 0);
     module.Unload();
     EXPECT_TRUE(UnmappedOnceTheWorkerEnds());
@@ -143,9 +144,9 @@ TEST(ServedTest, MalformedMessagesAreDroppedAndTheQuitMessageEndsTheWorker) {
   // then the About item: only the last one is served.
   ASSERT_TRUE(server.Write(MakeReceived(16, 20)));
   ASSERT_TRUE(server.Write(MakeReceived(4, 16)));
-  ASSERT_TRUE(server.Write(raw_simulator::MenuEvent(102)));
-  EXPECT_EQ(raw_simulator::TextAt(server.ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
-  ASSERT_TRUE(server.Write(raw_simulator::Quit()));
+  ASSERT_TRUE(server.Write(MenuEvent(102)));
+  EXPECT_EQ(TextAt(server.ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
+  ASSERT_TRUE(server.Write(MakeReceived(3, 12)));
   EXPECT_TRUE(server.WaitForClientClose());
   EXPECT_EQ(served.Module().WaitForWorker(5000), 0);
   EXPECT_LT(served.StopModule(), kStopBoundMs);

@@ -11,13 +11,11 @@
 #include "linked_bridge.h"
 #include "lvar/bridge_services.h"
 #include "module_log.h"
-#include "test_env.h"
 
 namespace {
 
 using namespace linked_bridge;
 using module_log::Succeeded;
-using raw_simulator::MenuEvent;
 
 void Dispatch(const Bytes8& message) { bridge::SimConnectProcess(message.data(), static_cast<uint32_t>(message.size())); }
 // The request that shows `text` for 30 s as scrolling yellow text.

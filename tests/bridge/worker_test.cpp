@@ -10,15 +10,14 @@
 #include "bridge/lifecycle.h"
 #include "bridge/module_state.h"
 #include "bridge/raw_simulator.h"
-#include "bytes.h"
-#include "linked_bridge.h"
-#include "module_log.h"
+#include "support/bytes.h"
+#include "support/linked_bridge.h"
+#include "support/module_log.h"
+#include "support/paths.h"
 
 namespace {
 
 using namespace linked_bridge;
-using raw_simulator::MenuEvent;
-using raw_simulator::TextAt;
 
 class WorkerTest : public ::testing::Test {
  protected:
@@ -28,7 +27,7 @@ class WorkerTest : public ::testing::Test {
     // Past the rescan period: the first pass of Update rescans.
     SetTick(40000);
     bridge_log::InitPath();
-    server = RawServer::ListenPipe(raw_simulator::kDefaultPipe);
+    server = RawServer::ListenPipe(kSimulatorPipePath);
     ASSERT_NE(server, nullptr);
     startedAt = std::time(nullptr);
     const auto thread = reinterpret_cast<HANDLE>(bridge::StartBridge());
@@ -89,7 +88,7 @@ TEST_F(WorkerTest, SetUpGoesOutInOrderThenMessagesAreServedUntilQuit) {
   EXPECT_EQ(bridge::StartBridge(), bridge::kAlreadyStarted);
   ASSERT_TRUE(server->Write(MenuEvent(102)));
   EXPECT_EQ(TextAt(server->ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
-  ASSERT_TRUE(server->Write(raw_simulator::Quit()));
+  ASSERT_TRUE(server->Write(MakeReceived(3, 12)));
   EXPECT_TRUE(server->WaitForClientClose());
   EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
   bridge::StopBridge(true);

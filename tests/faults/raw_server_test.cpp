@@ -17,7 +17,7 @@
 #include "support/bytes.h"
 #include "support/hosted_module.h"
 #include "support/module_log.h"
-#include "support/test_env.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -28,18 +28,6 @@ Message Concat(std::initializer_list<Message> parts) {
   Message all;
   for (const Message& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
-}
-Message MenuEvent(uint32_t eventId) {
-  Message event = MakeReceived(4, 24);
-  wire::StoreU32(event.data() + 16, eventId);
-  return event;
-}
-// The server's relay of a HostRequest written by an application.
-Message Request(uint32_t command, const char* name = "", uint32_t param = 0, uint32_t tag = 0x1234) {
-  Message message = MakeReceived(16, 40 + records::kHostRequestSize);
-  wire::StoreU32(message.data() + 12, records::kHostRequestId);
-  records::EncodeHostRequest(records::MakeHostRequest(tag, command, param, name, 0.0), message.data() + 40);
-  return message;
 }
 // An object-data message for request `requestId` whose data is `text`,
 // with or without its NUL.
@@ -108,7 +96,7 @@ TEST(RawServerTest, BadBytesAreDroppedOrEndTheConnectionButNeverTheWorker) {
                                         Title(10002, "Raw Server Aircraft", true), MenuEvent(102)})));
     EXPECT_TRUE(IsAboutText(sim.Raw().ReadMessage()));
     // A request cut off by the server's abrupt close is never served.
-    const Message connect = Request(records::kCommandConnect, "", 5, 0x99);
+    const Message connect = HostRequestMessage(records::kCommandConnect, "", 0.0, 5, 0x99);
     ASSERT_TRUE(sim.Raw().Write(connect.data(), connect.size() / 2));
     Sleep(200);  // the module's pending read takes the half before the close
     sim.Raw().CloseClient();
@@ -142,9 +130,9 @@ void FloodThenBreak(bool badSize) {
   ASSERT_TRUE(sim.Start(RawOptions()));
   ASSERT_TRUE(sim.Raw().Write(MenuEvent(102)));
   EXPECT_TRUE(IsAboutText(sim.Raw().ReadMessage()));
-  Message burst = Request(records::kCommandConnect, "", 5, 0xB0B);
+  Message burst = HostRequestMessage(records::kCommandConnect, "", 0.0, 5, 0xB0B);
   for (size_t i = 0; i < kReports; ++i) {
-    const Message report = Request(records::kCommandForceUpdate, ("RAW_" + std::to_string(i % 4)).c_str());
+    const Message report = HostRequestMessage(records::kCommandForceUpdate, "RAW_" + std::to_string(i % 4));
     burst.insert(burst.end(), report.begin(), report.end());
   }
   ASSERT_TRUE(sim.Raw().Write(burst));

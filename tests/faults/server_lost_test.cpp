@@ -19,7 +19,7 @@
 #include "support/hosted_module.h"
 #include "support/module_log.h"
 #include "support/paths.h"
-#include "support/test_env.h"
+#include "support/wait_until.h"
 
 namespace {
 

@@ -13,7 +13,8 @@
 #include "support/bytes.h"
 #include "support/config_files.h"
 #include "support/log_capture.h"
-#include "support/test_env.h"
+#include "support/paths.h"
+#include "support/wait_until.h"
 
 namespace {
 

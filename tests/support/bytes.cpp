@@ -33,6 +33,8 @@ std::vector<uint8_t> MakeReceived(uint32_t kind, uint32_t size) {
   return message;
 }
 
+std::vector<uint8_t> MenuEvent(uint32_t eventId) { return Bytes(24).U32(0, 24).U32(4, 4).U32(8, 4).U32(16, eventId).vec(); }
+
 std::vector<uint8_t> HostRequestMessage(uint32_t command, const std::string& name, double value, uint32_t param,
                                         uint32_t tag, uint32_t requestId) {
   Bytes message(40 + 276);

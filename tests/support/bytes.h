@@ -50,6 +50,8 @@ std::string TextAt(const std::vector<uint8_t>& bytes, size_t offset);
 
 // A received message of `size` bytes: size, version 4, kind, then zeros.
 std::vector<uint8_t> MakeReceived(uint32_t kind, uint32_t size);
+// The event message (kind 4) of a menu item's event id.
+std::vector<uint8_t> MenuEvent(uint32_t eventId);
 // The 316-byte client-data message (kind 16) that carries a HostRequest record
 // at offset 40, as the simulator relays the application's write to the
 // host-request area (request id 10000).

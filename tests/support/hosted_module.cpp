@@ -7,9 +7,9 @@
 #include "bytes.h"
 #include "lvar/records.h"
 #include "panel_services.h"
-#include "process_stats.h"
 #include "paths.h"
-#include "test_env.h"
+#include "process_stats.h"
+#include "wait_until.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "aircraft_host.h"
 #include "log_capture.h"
 #include "module_log.h"
-#include "raw_server.h"
+#include "raw_endpoints.h"
 #include "sim_clock.h"
 #include "sim_host.h"
 

@@ -6,9 +6,10 @@
 #include "bridge/bridge_log.h"
 #include "bridge/module_state.h"
 #include "bytes.h"
+#include "library_link.h"
 #include "module_log.h"
+#include "paths.h"
 #include "simconnect/SimConnect.h"
-#include "test_env.h"
 
 namespace {
 std::atomic<uint32_t> tick{10000};

@@ -19,7 +19,7 @@
 
 #include "fake_panels.h"
 #include "lvar/lvar_handler.h"
-#include "raw_server.h"
+#include "raw_endpoints.h"
 
 namespace linked_bridge {
 

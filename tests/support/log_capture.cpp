@@ -1,6 +1,6 @@
 #include "log_capture.h"
 
-#include "test_env.h"
+#include "wait_until.h"
 
 simhost::HostLog::LineSink LogCapture::Sink() {
   return [this](const std::string& line) {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <regex>
 
-#include "test_env.h"
+#include "wait_until.h"
 
 namespace module_log {
 namespace {

@@ -12,10 +12,10 @@
 
 #include "aircraft_file.h"
 #include "support/child_process.h"
-#include "support/config_env.h"
+#include "support/config_files.h"
 #include "support/hosted_module.h"
 #include "support/paths.h"
-#include "support/test_env.h"
+#include "support/wait_until.h"
 
 namespace {
 
