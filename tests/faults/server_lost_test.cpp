@@ -26,7 +26,6 @@ namespace {
 using module_log::Lines;
 
 constexpr size_t kVariables = 20;
-constexpr wchar_t kSimulatorPipe[] = L"\\\\.\\pipe\\Lockheed Martin Prepar3D v6\\SimConnect";
 // The pipe only: no TCP port in the registry, so clients find nothing else.
 constexpr wchar_t kSimhostArguments[] = L"--aircraft lost.aircraft --no-tcp --no-registry --no-window --no-stdin";
 
@@ -90,7 +89,7 @@ void SimhostStops() {
 }
 
 bool WaitForPipe() {
-  return WaitUntil([] { return WaitNamedPipeW(kSimulatorPipe, 50) != FALSE; }, 20000);
+  return WaitUntil([] { return WaitNamedPipeW(kSimulatorPipePath, 50) != FALSE; }, 20000);
 }
 
 void SimhostProcessKilled() {
@@ -114,7 +113,7 @@ void SimhostProcessKilled() {
   ASSERT_TRUE(simhost.Kill(0xDEAD));
   EXPECT_EQ(simhost.ExitCode(), 0xDEADu);
   SetLastError(0xDEADBEEF);
-  EXPECT_FALSE(WaitNamedPipeW(kSimulatorPipe, 50)) << "the pipe went with the process";
+  EXPECT_FALSE(WaitNamedPipeW(kSimulatorPipePath, 50)) << "the pipe went with the process";
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   // Once its messages are read, the library reports the broken pipe's status.
   HRESULT result = S_OK;
