@@ -3,9 +3,6 @@
 // in what reaches the server.
 #include "bridge/host_request.h"
 
-#include <algorithm>
-#include <utility>
-
 #include "bridge/module_state.h"
 #include "bytes.h"
 #include "linked_bridge.h"
@@ -45,17 +42,17 @@ TEST_F(HostRequestTest, EachMessageIsAHeartbeatBeforeItsRequestIdAccessAndComman
   EXPECT_EQ(NewLines(true), (Lines{"HostRequest 0000000f", "Processing disabled"}));
   EXPECT_TRUE(connection.Quiet());
 
-  // Before Connect the list logs its first line only; monitoring, setting
-  // and forcing do nothing.
-  for (uint32_t command : {1, 2, 4, 5}) Send(command, "ENGINE_RPM", 250.0);
-  EXPECT_EQ(NewLines(), Lines{"LVARHandler::SendLVARS"});
+  // Before Connect the list logs its first line only; only a stop is
+  // answered (here: not found); monitoring, setting and forcing do nothing.
+  for (uint32_t command : {1, 2, 3, 4, 5}) Send(command, "ENGINE_RPM", 250.0);
+  EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -2.0, "ENGINE_RPM"));
+  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SendLVARS", "LVARHandler::SendToCLient(0000000d,-2.000000,ENGINE_RPM)",
+                               "LVARHandler::StopMonitoring ENGINE_RPM : not found"}));
   EXPECT_EQ(panels.Value("ENGINE_RPM"), 1200.0);
   EXPECT_TRUE(connection.Quiet());
 
   // A name without a NUL in its 256 bytes reads as its first 255 characters.
-  Bytes8 unterminated = HostRequestMessage(records::kCommandSendKeys);
-  std::fill(unterminated.begin() + 52, unterminated.begin() + 308, 'z');
-  Send(unterminated);
+  Send(records::kCommandSendKeys, std::string(256, 'z'));
   EXPECT_EQ(NewLines(), Lines{"SendKeys " + std::string(255, 'z')});
 }
 
@@ -63,15 +60,14 @@ TEST_F(HostRequestTest, TheFifteenCommandsOnceConnected) {
   Send(records::kCommandConnect, "", 0.0, 5);
   EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0x1234, 7, 1.21, "TAVO.quin Bridge Version 1.0.0.21"));
   NewLines();
-  // What each command logs and sends: (request id, the field at 16, the area or the text type).
-  using Sent = std::vector<std::pair<uint32_t, uint32_t>>;
-  const std::pair<uint32_t, uint32_t> event{0xF000003C, kHostEventArea}, data{0xF000003C, kVarDataArea},
-      dump{0xF000003C, kVarDumpArea}, text{0xF0000040, 5};
+  // What each command logs, and the field at 16 of each request it sends:
+  // the client-data area, or 5 for a text.
+  const uint32_t event = kHostEventArea, data = kVarDataArea, dump = kVarDumpArea, text = 5;
   const struct {
     uint32_t command;
     const char* name;
     Lines lines;
-    Sent sent;
+    std::vector<uint32_t> sent;
   } commands[] = {
       {0, "", {"LVARHandler::SendToCLient(0000000c,1200.000000,ENGINE_RPM)",
                "LVARHandler::SendToCLient(0000000c,1.000000,GEAR_DOWN)", "2 Changes 2 added 0 deleted (Total Vars 2)"},
@@ -84,24 +80,18 @@ TEST_F(HostRequestTest, TheFifteenCommandsOnceConnected) {
       {5, "GEAR_DOWN", {"LVARHandler::ForceUpdate GEAR_DOWN = 250.000000 : success"}, {data}},
       {6, "", {}, {text}},
       {7, "", {"LVARHandler::Connect 00001234", "Already connected."}, {}},
-      {8, "", {}, {}},
       {9, "", {"LVARHandler::SendAircraftName"}, {event}},
       {10, "17,65", {"SendKeys 17,65", "KeyDown 29 0", "KeyDown 30 0", "KeyUp 29 0", "KeyUp 30 0"}, {}},
-      {11, "", {}, {}},
-      {12, "", {}, {}},
-      {13, "", {}, {}},
-      {14, "", {}, {}},
   };
   for (const auto& c : commands) {
     Send(c.command, c.name, 250.0, c.command == records::kCommandConnect ? 5 : 0);
-    Sent sent;
-    for (size_t i = 0; i < c.sent.size(); ++i) {
-      const Bytes8 request = connection.Next();
-      if (request.size() >= 20) sent.emplace_back(U32At(request, 8), U32At(request, 16));
-    }
+    std::vector<uint32_t> sent;
+    for (size_t i = 0; i < c.sent.size(); ++i) sent.push_back(U32At(connection.Next(), 16));
     EXPECT_EQ(sent, c.sent) << "command " << c.command;
     EXPECT_EQ(NewLines(), c.lines) << "command " << c.command;
   }
+  for (uint32_t command : {8, 11, 12, 13, 14}) Send(command);
+  EXPECT_EQ(NewLines(), Lines{});
   EXPECT_TRUE(connection.Quiet());
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/key_string.h"
@@ -14,12 +15,9 @@ namespace {
 using Codes = std::vector<int32_t>;
 
 TEST(KeyStringTest, CodesAreReadAsFormattedStreamExtractionReadsThem) {
-  const struct {
-    const char* text;
-    Codes codes;
-  } cases[] = {
-      {"17,65", {17, 65}}, {"17+65", {17, 65}}, {"17, 65", {17, 65}}, {"  17 ;\t65;", {17, 65}},
-      {"16+17+18+65", {16, 17, 18, 65}}, {"007,+8", {7, 8}},
+  const std::pair<const char*, Codes> cases[] = {
+      {"17,65", {17, 65}}, {"17, 65", {17, 65}}, {"  17 ;\t65;", {17, 65}}, {"16+17+18+65", {16, 17, 18, 65}},
+      {"007,+8", {7, 8}},
       // The character after a code is its separator, whatever it is.
       {"65 66", {65, 6}}, {"65 6", {65}}, {"0x41", {0, 41}}, {"17--65", {17, -65}},
       // The list ends at the first item that is no number...
@@ -28,7 +26,7 @@ TEST(KeyStringTest, CodesAreReadAsFormattedStreamExtractionReadsThem) {
       {"2147483647,-2147483648", {2147483647, -2147483647 - 1}}, {"2147483648", {}}, {"17,-2147483649", {17}},
       {"17,99999999999999999999999,65", {17}},
   };
-  for (const auto& c : cases) EXPECT_EQ(key_string::ParseCodes(c.text, std::strlen(c.text)), c.codes) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(key_string::ParseCodes(c.first, std::strlen(c.first)), c.second) << c.first;
   // The text ends at its length or at its first NUL.
   const char text[] = {'1', '7', ',', '6', '5', '\0', ',', '6', '6'};
   EXPECT_EQ(key_string::ParseCodes(text, sizeof text), (Codes{17, 65}));
@@ -46,7 +44,6 @@ TEST(KeyStringTest, ExactlyTheFifteenExtendedKeysGetTheFlag) {
 }
 
 TEST(SendKeysTest, PressesInOrderPausesThenReleasesInTheSameOrder) {
-  using linked_bridge::Lines;
   linked_bridge::StartLog();
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
@@ -58,7 +55,7 @@ TEST(SendKeysTest, PressesInOrderPausesThenReleasesInTheSameOrder) {
   }
   // Control, Insert (extended) and A by their scan codes.
   EXPECT_EQ(linked_bridge::NewLines(),
-            (Lines{"SendKeys 17,45+65", "KeyDown 29 0", "KeyDown 82 1", "KeyDown 30 0", "KeyUp 29 0", "KeyUp 82 1",
+            (linked_bridge::Lines{"SendKeys 17,45+65", "KeyDown 29 0", "KeyDown 82 1", "KeyDown 30 0", "KeyUp 29 0", "KeyUp 82 1",
                    "KeyUp 30 0", "SendKeys ctrl+a"}));
 }
 

@@ -1,9 +1,8 @@
 // The built TVOBridge64.dll loaded into this process as the simulator loads
-// it (support/hosted_module.h): DLLStart and DLLStop at their edges, the
-// module kept mapped while its worker runs, and a run served by a raw server.
-#include <cstdio>
+// it (support/hosted_module.h): DLLStart and DLLStop at their edges, and the
+// module kept mapped while its worker runs.
+#include <fstream>
 
-#include "bridge/raw_simulator.h"
 #include "support/paths.h"
 #include "support/bytes.h"
 #include "support/hosted_module.h"
@@ -31,10 +30,7 @@ bool UnmappedOnceTheWorkerEnds() {
 }
 
 TEST(LifecycleTest, StopWithoutStartTouchesNothingAnyNumberOfTimes) {
-  FILE* file = std::fopen(module_log::Path().c_str(), "wb");
-  ASSERT_NE(file, nullptr);
-  std::fputs("earlier run\r\n", file);
-  std::fclose(file);
+  std::ofstream(module_log::Path(), std::ios::binary) << "earlier run\r\n";
   HostedModule module;
   ASSERT_TRUE(module.Load());
   module.Stop();
@@ -60,17 +56,6 @@ TEST(LifecycleTest, WithoutAServerTheOpenFailsAndEachStopReturnsWithinItsBound) 
                    "SimConnect: SimConnect_Open (80004005) (SendID = -1) ==> FAILED", "gnDisplay -2147467259", "DLLSTOP",
                    "SimConnect: SimConnect_Close (80004005) (SendID = -1) ==> FAILED", "gnDisplay -2147467259",
                    "DLLSTOP DONE"}));
-
-  // A new start opens a new log. Stopped while the worker is still opening,
-  // DLLStop returns within its bound and the worker gives up on its own.
-  EXPECT_NE(module.Start(), 0);
-  EXPECT_LT(module.Stop(), kStopBoundMs);
-  EXPECT_EQ(module.WaitForWorker(), 1);
-  const Lines lines = module_log::Messages(module.StartedAt());
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(Lines(lines.begin(), lines.begin() + 3),
-            (Lines{"DLLSTART 1.0.0.21", module_log::SetupHead()[1], "DLLSTOP"}));
-  EXPECT_EQ(lines.back(), "DLLSTOP DONE");
 }
 
 // The simulator may unload the module as soon as DLLStop returns: the module
@@ -90,30 +75,18 @@ TEST(UnloadTest, AWorkerStillOpeningKeepsTheModuleMappedUntilItEnds) {
   });
 }
 
-// A window of class "FS98MAIN" owned by this thread, as the simulator's main
-// window is owned by the thread that calls DLLStart and DLLStop.
-class MainWindow {
- public:
-  MainWindow() {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"FS98MAIN";
-    RegisterClassW(&windowClass);
-    window_ = CreateWindowExW(0, L"FS98MAIN", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-  }
-  ~MainWindow() { DestroyWindow(window_); }
-  HWND handle() const { return window_; }
-
- private:
-  HWND window_ = nullptr;
-};
-
 TEST(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
+  // An FS98MAIN window of this thread, as the simulator's main window is the
+  // thread's that calls DLLStart and DLLStop.
   ASSERT_EQ(FindWindowW(L"FS98MAIN", nullptr), nullptr) << "another program has an FS98MAIN window open";
-  MainWindow window;
-  ASSERT_NE(window.handle(), nullptr);
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"FS98MAIN";
+  RegisterClassW(&windowClass);
+  const HWND window = CreateWindowExW(0, L"FS98MAIN", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                      windowClass.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
   CyclesLeaveNothingBehind(1, 0, [] {
     std::unique_ptr<RawServer> server = RawServer::ListenPipe(kSimulatorPipePath);
     ASSERT_NE(server, nullptr);
@@ -132,29 +105,7 @@ TEST(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
     EXPECT_TRUE(UnmappedOnceTheWorkerEnds());
     EXPECT_EQ(module_log::Messages(module.StartedAt()).back(), "DLLSTOP DONE");
   });
-}
-
-TEST(ServedTest, MalformedMessagesAreDroppedAndTheQuitMessageEndsTheWorker) {
-  ServedModule served;
-  ServedOptions options;
-  options.server = ServedOptions::Server::kRaw;
-  ASSERT_TRUE(served.Start(options));
-  RawServer& server = served.Raw();
-  // A client-data message too short for a request, an event without its id,
-  // then the About item: only the last one is served.
-  ASSERT_TRUE(server.Write(MakeReceived(16, 20)));
-  ASSERT_TRUE(server.Write(MakeReceived(4, 16)));
-  ASSERT_TRUE(server.Write(MenuEvent(102)));
-  EXPECT_EQ(TextAt(server.ReadMessage(), 32), "TAVO.quin Simulator Bridge Version 1.0.0.21");
-  ASSERT_TRUE(server.Write(MakeReceived(3, 12)));
-  EXPECT_TRUE(server.WaitForClientClose());
-  EXPECT_EQ(served.Module().WaitForWorker(5000), 0);
-  EXPECT_LT(served.StopModule(), kStopBoundMs);
-  const Lines lines = module_log::Messages(served.Module().StartedAt());
-  module_log::ExpectSetupHead(lines);
-  EXPECT_NE(module_log::IndexOf(lines, "SimConnectProcess 00000010 too short: 20 bytes"), -1);
-  EXPECT_NE(module_log::IndexOf(lines, "SimConnectProcess 00000004 too short: 16 bytes"), -1);
-  module_log::ExpectEndedByQuit(lines);
+  DestroyWindow(window);
 }
 
 }  // namespace

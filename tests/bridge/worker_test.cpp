@@ -9,7 +9,6 @@
 #include "bridge/bridge_log.h"
 #include "bridge/lifecycle.h"
 #include "bridge/module_state.h"
-#include "bridge/raw_simulator.h"
 #include "support/bytes.h"
 #include "support/linked_bridge.h"
 #include "support/module_log.h"
@@ -24,8 +23,7 @@ class WorkerTest : public ::testing::Test {
   void SetUp() override {
     panels.Put(0, "ENGINE_RPM", 1200.0);
     panels.Put(1, "GEAR_DOWN", 1.0);
-    // Past the rescan period: the first pass of Update rescans.
-    SetTick(40000);
+    SetTick(40000);  // past the rescan period: the first pass rescans
     bridge_log::InitPath();
     server = RawServer::ListenPipe(kSimulatorPipePath);
     ASSERT_NE(server, nullptr);
@@ -33,9 +31,15 @@ class WorkerTest : public ::testing::Test {
     const auto thread = reinterpret_cast<HANDLE>(bridge::StartBridge());
     ASSERT_NE(thread, nullptr);
     DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &worker, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    raw_simulator::AcceptAndOpen(*server);
-    setup = raw_simulator::Requests(*server, raw_simulator::kSetupRequestCount);
-    ASSERT_EQ(setup.size(), raw_simulator::kSetupRequestCount);
+    ASSERT_TRUE(server->Accept());
+    const Bytes8 open = server->ReadMessage();
+    ASSERT_EQ(open.size(), 296u);
+    EXPECT_EQ(U32At(open, 8), 0xF0000001u);
+    EXPECT_EQ(TextAt(open, 16), "TAVO.quin.Bridge");
+    ASSERT_TRUE(server->Write(MakeReceived(2, 308)));
+    // The requests of SetupConnection (6) and of the handler's Startup (17).
+    for (Bytes8 request; setup.size() < 23 && !(request = server->ReadMessage()).empty();) setup.push_back(request);
+    ASSERT_EQ(setup.size(), 23u);
   }
   void TearDown() override {
     bridge::StopBridge(true);
@@ -53,9 +57,9 @@ class WorkerTest : public ::testing::Test {
 };
 
 TEST_F(WorkerTest, SetUpGoesOutInOrderThenMessagesAreServedUntilQuit) {
-  // The menu, the title's definition and its two requests (every second,
-  // once), then the four client-data areas: mapped, created, defined, and the
-  // subscription to the application's requests. SendIDs from 2, after the open.
+  // After the open: the menu, the title's definition and its two requests
+  // (every second, once), then the four client-data areas: mapped, created,
+  // defined, and the subscription to the application's requests.
   std::vector<Bytes8> expected;
   uint32_t sendId = 2;
   expected.push_back(Bytes(280).Header(0xF0000031, sendId++).Text(16, "TAVO.quin").U32(272, 1));
@@ -133,12 +137,7 @@ TEST_F(WorkerTest, AnExceptionInOnePassIsLoggedAndTheRestOfTheQueueIsStillServed
   // The variable whose first report failed is monitored and reported by the
   // next pass; a later request is served as usual.
   ASSERT_TRUE(server->Write(HostRequestMessage(records::kCommandForceUpdate, "GEAR_DOWN")));
-  std::vector<std::string> reported;
-  for (int i = 0; i < 2; ++i) {
-    const Bytes8 varData = server->ReadMessage();
-    EXPECT_EQ(U32At(varData, 16), kVarDataArea);
-    reported.push_back(reinterpret_cast<const char*>(&varData.at(36 + 12)));
-  }
+  std::vector<std::string> reported = {TextAt(server->ReadMessage(), 48), TextAt(server->ReadMessage(), 48)};
   std::sort(reported.begin(), reported.end());
   EXPECT_EQ(reported, (std::vector<std::string>{"ENGINE_RPM", "GEAR_DOWN"}));
 }

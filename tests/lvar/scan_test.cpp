@@ -1,6 +1,6 @@
-// ScanLVARS and the registry: discovery over every id below 65535, the MJC
-// handshake ids, revalidation (removal, re-indexing) with the events that tell
-// a connected application, and searches by name that ignore case.
+// ScanLVARS and the registry: discovery over every id below 65535,
+// revalidation (removal, re-indexing) with the events that tell a connected
+// application, and searches by name that ignore case.
 #include <memory>
 
 #include "linked_bridge.h"
@@ -10,7 +10,7 @@ namespace {
 using namespace linked_bridge;
 using ScanTest = LinkedBridgeTest;
 
-TEST_F(ScanTest, DiscoveryWalksEveryIdBelow65535PastGapsAndLogsTheHandshakeIds) {
+TEST_F(ScanTest, DiscoveryWalksEveryIdBelow65535PastGaps) {
   panels.Put(0, "L:FIRST", 1.0);
   panels.Put(5, "L:Second", 2.0);
   panels.Put(65534, "L:LAST", 4.0);
@@ -23,26 +23,11 @@ TEST_F(ScanTest, DiscoveryWalksEveryIdBelow65535PastGapsAndLogsTheHandshakeIds) 
   panels.Put(6, "L:SECOND", 9.0);
   Connect();
   EXPECT_EQ(Listed(), "L:FIRST;L:Second;L:LAST;");
-  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SendLVARS", "LVARHandler::SendLVARS End"}));
-
-  // The handshake variables are never listed; their ids are logged at each
-  // scan, unless READ_VALUE has id 0.
-  panels.EnableMjc();
-  handler->ScanLVARS(true, false);
-  EXPECT_EQ(NewLines(), (Lines{"MJC_VAR_READ_VALUE = 60000", "MJC_VAR_READ_CODE = 60001", "MJC_VAR_WRITE_VALUE = 60002",
-                               "MJC_VAR_WRITE_CODE = 60003"}));
-  panels.Remove("L:FIRST");
-  panels.Move("MJC_VAR_READ_VALUE", 0);
-  handler->ScanLVARS(true, false);
-  EXPECT_EQ(NewLines(), (Lines{"L:FIRST no longer exists. Removing.", "1 Changes 0 added 1 deleted (Total Vars 2)"}));
 }
 
 TEST_F(ScanTest, RescanRemovesReindexesAndAddsTellingOnlyAConnectedApplication) {
-  panels.Put(0, "L:A", 1.0);
-  panels.Put(1, "L:B", 2.0);
-  panels.Put(2, "L:C", 3.0);
+  for (int32_t id = 0; id < 3; ++id) panels.Put(id, std::string("L:") + char('A' + id), 1.0 + id);
   handler->ScanLVARS(false, true);
-  EXPECT_EQ(NewLines(), Lines{"3 Changes 3 added 0 deleted (Total Vars 3)"});
   EXPECT_TRUE(connection.Quiet());
   Connect();
   Start("L:B", 250.0);
@@ -68,11 +53,7 @@ TEST_F(ScanTest, RescanRemovesReindexesAndAddsTellingOnlyAConnectedApplication) 
   EXPECT_EQ(NextRecord(kHostEventArea), HostEvent(0, 13, -1.0, "L:A"));
   Start("l:c", 100.0);
   EXPECT_EQ(NextRecord(kVarDataArea), VarData(3.0, 0, "L:C"));
-  EXPECT_EQ(NewLines(), (Lines{"LVARHandler::SendLVARS", "LVARHandler::SendLVARS End", "L:B (20) = 7.000000",
-                               "LVARHandler::Update::1", "LVARHandler::SendToCLient(0000000d,-1.000000,L:A)",
-                               "LVARHandler::StartMonitoring L:A : not found",
-                               "LVARHandler::StartMonitoring l:c (100): success",
-                               "LVARHandler::ForceUpdate l:c = 3.000000 : success"}));
+  EXPECT_TRUE(connection.Quiet());
 }
 
 TEST(RegistryTest, TheFirstOfTwoNamesDifferingInCaseIsFoundUntilItIsRemoved) {
