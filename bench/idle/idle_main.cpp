@@ -16,7 +16,7 @@
 #include "bench_host.h"
 #include "bench_panels.h"
 #include "clock.h"
-#include "hosted_module.h"
+#include "wake_counter.h"
 #include "lateness.h"
 #include "memory_app.h"
 #include "process_stats.h"
@@ -38,12 +38,12 @@ struct Snapshot {
   uint64_t published = 0;
 };
 
-Snapshot Take(HostedModule& module, BenchPanels& panels, MemoryApp& app) {
+Snapshot Take(ModuleHost& module, BenchPanels& panels, MemoryApp& app) {
   Snapshot s;
   s.at = NowMs();
   s.workerCpuMs = ThreadCpuMs(module.Worker());
   s.processCpuMs = ProcessCpuMs();
-  s.wakes = module.Wakes();
+  s.wakes = Wakes();
   s.reads = panels.Reads();
   s.published = app.VarDataCount();
   return s;
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   HostSettings settings;
   settings.channel = channel;
   settings.frameClock = !args.Has("--no-frames");
-  HostedModule module;
+  ModuleHost module;
   if (!StartHostAndModule(host, module, settings, panels.Table(), &panels.ReadCounter())) return 2;
 
   LatenessTracker tracker(kTableVariables, interval);

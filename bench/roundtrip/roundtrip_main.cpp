@@ -17,7 +17,7 @@
 #include "bench_host.h"
 #include "echo_areas.h"
 #include "echo_client.h"
-#include "hosted_module.h"
+#include "wake_counter.h"
 #include "report.h"
 
 namespace {
@@ -57,7 +57,7 @@ int RunSimulator(bool channel, uint32_t count, uint32_t warmup) {
   BenchHost host;
   HostSettings settings;
   settings.channel = channel;
-  HostedModule module;
+  ModuleHost module;
   if (!StartHostAndModule(host, module, settings, nullptr, nullptr)) {
     return 2;
   }

@@ -12,7 +12,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,55 +22,22 @@
 #include "aircraft_description.h"
 #include "aircraft_host.h"
 #include "log_capture.h"
+#include "module_host.h"
 #include "module_log.h"
 #include "raw_server.h"
 #include "sim_clock.h"
 #include "sim_host.h"
 
-constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
 // DLLStop waits at most 1000 ms for the worker; the worker's close adds its own
 // pauses (100 ms before and 250 ms after the shutdown, then 250 ms steps while a
 // late completion holds the transport). A host that waits longer is hanging.
 constexpr DWORD kStopBoundMs = 3000;
 
-// The module's Windows path.
-std::wstring BridgeModulePath();
-
-// The module itself, loaded by this process.
-class HostedModule {
+// The module itself, loaded by this process; a failed load is a test failure.
+class HostedModule : public ModuleHost {
  public:
-  HostedModule() = default;
-  // DLLStop (when started) and FreeLibrary.
-  ~HostedModule();
-  HostedModule(const HostedModule&) = delete;
-  HostedModule& operator=(const HostedModule&) = delete;
-
   // LoadLibraryW and the three exports; false (with a test failure) otherwise.
   bool Load();
-  void SetPanels(const void* table);
-  // DLLStart's result. The worker's handle stays usable (a duplicate) until
-  // Unload.
-  int64_t Start();
-  // DLLStop; the milliseconds it took.
-  DWORD Stop();
-  // FreeLibrary at once, as the simulator does after DLLStop.
-  void Unload();
-  // Waits for the worker thread to end: its exit code, or -1 on time-out.
-  int WaitForWorker(DWORD timeoutMs = 20000);
-
-  HMODULE Handle() const { return module_; }
-  HANDLE Worker() const { return worker_; }
-  // When the module was last started (the log's timestamps are not before).
-  std::time_t StartedAt() const { return startedAt_; }
-
- private:
-  HMODULE module_ = nullptr;
-  int64_t (*dllStart_)() = nullptr;
-  void (*dllStop_)() = nullptr;
-  void** panels_ = nullptr;
-  HANDLE worker_ = nullptr;
-  bool started_ = false;
-  std::time_t startedAt_ = 0;
 };
 
 // An aircraft of `count` variables <prefix>0, <prefix>1, ... that all ramp from
