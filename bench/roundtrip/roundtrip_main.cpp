@@ -17,7 +17,6 @@
 #include "bench_host.h"
 #include "echo_areas.h"
 #include "echo_client.h"
-#include "wake_counter.h"
 #include "report.h"
 
 namespace {
