@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "test_env.h"
+#include "support/wait_until.h"
 
 namespace {
 
