@@ -58,7 +58,7 @@ std::string BenchHost::ChannelSummary() {
   return text;
 }
 
-bool StartHostAndModule(BenchHost& host, ModuleHost& module, const HostSettings& settings, void* panels,
+bool StartHostAndModule(BenchHost& host, HostedModule& module, const HostSettings& settings, void* panels,
                         const std::atomic<uint64_t>* reads, bool start) {
   std::string error;
   if (!host.Start(settings, &error)) {

@@ -3,7 +3,7 @@
 // simhost's default rate as the simulator's would, and, for the in-process
 // figures, the main window "FS98MAIN" that offers clients of this process the
 // in-process channel. The module itself is hosted by the support layer's
-// ModuleHost, not by simhost's add-on host, so that the benchmark keeps the
+// HostedModule, not by simhost's add-on host, so that the benchmark keeps the
 // worker's handle (for GetThreadTimes), counts its wake-ups and gives it any
 // panel table. Its console lines are dropped.
 #pragma once
@@ -68,7 +68,7 @@ class MemoryApp;
 // whether an Update read anything). With `start`, also DLLStart and the wait
 // for the module's connection (and, with the channel, for the module to take
 // it). Prints what failed and returns false.
-bool StartHostAndModule(BenchHost& host, ModuleHost& module, const HostSettings& settings,
+bool StartHostAndModule(BenchHost& host, HostedModule& module, const HostSettings& settings,
                         void* panels, const std::atomic<uint64_t>* reads, bool start = true);
 
 // Opens `app` as the bridge's application: Connect, then the variable list,

@@ -38,7 +38,7 @@ struct Snapshot {
   uint64_t published = 0;
 };
 
-Snapshot Take(ModuleHost& module, BenchPanels& panels, MemoryApp& app) {
+Snapshot Take(HostedModule& module, BenchPanels& panels, MemoryApp& app) {
   Snapshot s;
   s.at = NowMs();
   s.workerCpuMs = ThreadCpuMs(module.Worker());
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   HostSettings settings;
   settings.channel = channel;
   settings.frameClock = !args.Has("--no-frames");
-  ModuleHost module;
+  HostedModule module;
   if (!StartHostAndModule(host, module, settings, panels.Table(), &panels.ReadCounter())) return 2;
 
   LatenessTracker tracker(kTableVariables, interval);

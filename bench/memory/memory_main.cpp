@@ -87,7 +87,7 @@ bool Growth(const char* unit, const std::vector<double>& at, const std::vector<M
 }
 
 // `handlesBefore` receives the handles open before the counted cycles.
-bool Cycles(BenchHost& host, ModuleHost& module, int cycles, bool channel, std::vector<uintptr_t>* handlesBefore) {
+bool Cycles(BenchHost& host, HostedModule& module, int cycles, bool channel, std::vector<uintptr_t>* handlesBefore) {
   Note("%d DLLStart / DLLStop cycles (module loaded once), each until the module serves its area%s:", cycles,
        channel ? " on the in-process channel" : "");
   auto cycle = [&] {
@@ -125,7 +125,7 @@ bool Cycles(BenchHost& host, ModuleHost& module, int cycles, bool channel, std::
   return true;
 }
 
-bool Run(BenchHost& host, ModuleHost& module, BenchPanels& panels, double seconds, double interval) {
+bool Run(BenchHost& host, HostedModule& module, BenchPanels& panels, double seconds, double interval) {
   const uint32_t count = panels.Count();
   Note("%.0f s with %u variables monitored at %.0f ms, all moving:", seconds, count, interval);
   module.SetPanels(panels.Table());
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
   BenchHost& host = *hostOwner;
   HostSettings settings;
   settings.channel = channel;
-  ModuleHost module;
+  HostedModule module;
   if (!StartHostAndModule(host, module, settings, nullptr, nullptr, false)) {
     return 2;
   }

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   BenchHost host;
   HostSettings settings;
   settings.channel = channel;
-  ModuleHost module;
+  HostedModule module;
   if (!StartHostAndModule(host, module, settings, panels.Table(), &panels.ReadCounter())) return 2;
 
   LatenessTracker tracker(count, interval);

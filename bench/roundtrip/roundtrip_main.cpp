@@ -48,7 +48,7 @@ int RunSimulator(bool channel, uint32_t count, uint32_t warmup) {
   BenchHost host;
   HostSettings settings;
   settings.channel = channel;
-  ModuleHost module;
+  HostedModule module;
   if (!StartHostAndModule(host, module, settings, nullptr, nullptr)) {
     return 2;
   }

@@ -38,13 +38,6 @@ bool NamedEventExists(const char* name) {
 
 }  // namespace
 
-bool HostedModule::Load() {
-  std::string error;
-  const bool loaded = ModuleHost::Load(&error);
-  EXPECT_TRUE(loaded) << error;
-  return loaded;
-}
-
 simhost::AircraftDescription RampAircraft(const std::string& title, const std::string& prefix, size_t count,
                                           double periodS) {
   simhost::AircraftDescription aircraft;
@@ -117,7 +110,11 @@ bool ServedModule::Start(const ServedOptions& options) {
       return false;
     }
   }
-  if (!module_.Load()) return false;
+  std::string error;
+  if (!module_.Load(&error)) {
+    ADD_FAILURE() << error;
+    return false;
+  }
   module_.SetPanels(table);
   if (module_.Start() == 0) {
     ADD_FAILURE() << "DLLStart started no worker";

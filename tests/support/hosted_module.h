@@ -1,8 +1,7 @@
 // The built TVOBridge64.dll hosted in this process as the simulator hosts it
-// (LoadLibraryW, a panel-service table in its `Panels`, DLLStart; DLLStop,
-// FreeLibrary), and the simulator around it: simhost's server in this process
-// (with or without its "FS98MAIN" window, which offers the in-process
-// channel), a raw pipe server that the test plays byte by byte, or whatever
+// (HostedModule, in module_host.h), and the simulator around it: simhost's
+// server in this process (with or without its "FS98MAIN" window, which offers
+// the in-process channel), a raw pipe server that the test plays byte by byte, or whatever
 // server owns the simulator's pipe (simhost.exe as a child, for one). One
 // meaning of "ready": the module's subscription to the host-request area is
 // in place. Also what a cycle of load, serve and unload may leave behind.
@@ -32,13 +31,6 @@
 // pauses (100 ms before and 250 ms after the shutdown, then 250 ms steps while a
 // late completion holds the transport). A host that waits longer is hanging.
 constexpr DWORD kStopBoundMs = 3000;
-
-// The module itself, loaded by this process; a failed load is a test failure.
-class HostedModule : public ModuleHost {
- public:
-  // LoadLibraryW and the three exports; false (with a test failure) otherwise.
-  bool Load();
-};
 
 // An aircraft of `count` variables <prefix>0, <prefix>1, ... that all ramp from
 // 0 to 1000 over `periodS` seconds, so that every frame moves them.

@@ -5,13 +5,15 @@
 
 std::wstring BridgeModulePath() { return WindowsPath(TVO_BRIDGE_DLL); }
 
-ModuleHost::~ModuleHost() {
+HostedModule::~HostedModule() {
   if (started_) Stop();
   if (worker_ != nullptr) WaitForWorker();
   Unload();
 }
 
-bool ModuleHost::Load(std::string* error) {
+bool HostedModule::Load(std::string* error) {
+  std::string ignored;
+  if (error == nullptr) error = &ignored;
   module_ = LoadLibraryW(BridgeModulePath().c_str());
   if (module_ == nullptr) {
     *error = "cannot load the module (error " + std::to_string(GetLastError()) + ")";
@@ -27,9 +29,9 @@ bool ModuleHost::Load(std::string* error) {
   return true;
 }
 
-void ModuleHost::SetPanels(const void* table) { *panels_ = const_cast<void*>(table); }
+void HostedModule::SetPanels(const void* table) { *panels_ = const_cast<void*>(table); }
 
-int64_t ModuleHost::Start() {
+int64_t HostedModule::Start() {
   startedAt_ = std::time(nullptr);
   const int64_t result = dllStart_();
   if (result != 0 && result != 0xBAADF00D) {
@@ -43,14 +45,14 @@ int64_t ModuleHost::Start() {
   return result;
 }
 
-DWORD ModuleHost::Stop() {
+DWORD HostedModule::Stop() {
   const DWORD start = GetTickCount();
   dllStop_();
   started_ = false;
   return GetTickCount() - start;
 }
 
-void ModuleHost::Unload() {
+void HostedModule::Unload() {
   if (module_ != nullptr) FreeLibrary(module_);
   module_ = nullptr;
   if (worker_ != nullptr && WaitForSingleObject(worker_, 0) == WAIT_OBJECT_0) {
@@ -59,14 +61,14 @@ void ModuleHost::Unload() {
   }
 }
 
-int ModuleHost::WaitForWorker(DWORD timeoutMs) {
+int HostedModule::WaitForWorker(DWORD timeoutMs) {
   if (worker_ == nullptr || WaitForSingleObject(worker_, timeoutMs) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
   GetExitCodeThread(worker_, &code);
   return static_cast<int>(code);
 }
 
-void ModuleHost::ReleaseWorker() {
+void HostedModule::ReleaseWorker() {
   if (worker_ != nullptr) CloseHandle(worker_);
   worker_ = nullptr;
 }

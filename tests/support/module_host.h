@@ -2,8 +2,8 @@
 // (LoadLibraryW, a panel-service table in its `Panels`, DLLStart; DLLStop,
 // FreeLibrary), and what simhost shows of it: its session and its
 // subscription to the host-request area, which is what "ready" means. No
-// GoogleTest here: the benchmarks host the module through this as well, and
-// hosted_module.h adds the tests' checks.
+// GoogleTest here: the benchmarks host the module through this as well;
+// hosted_module.h adds the simulator around it and the tests' checks.
 #pragma once
 
 #include <winsock2.h>
@@ -22,17 +22,17 @@ constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
 std::wstring BridgeModulePath();
 
 // The module itself, loaded by this process.
-class ModuleHost {
+class HostedModule {
  public:
-  ModuleHost() = default;
+  HostedModule() = default;
   // DLLStop (when started), the worker's end and FreeLibrary.
-  ~ModuleHost();
-  ModuleHost(const ModuleHost&) = delete;
-  ModuleHost& operator=(const ModuleHost&) = delete;
+  ~HostedModule();
+  HostedModule(const HostedModule&) = delete;
+  HostedModule& operator=(const HostedModule&) = delete;
 
-  // LoadLibraryW and the three exports; false with a one-line `error` when the
-  // module or one of its exports is missing.
-  bool Load(std::string* error);
+  // LoadLibraryW and the three exports; false (with a one-line `error`, when
+  // given) when the module or one of its exports is missing.
+  bool Load(std::string* error = nullptr);
   void SetPanels(const void* table);
   // DLLStart's result. The worker's handle stays usable (a duplicate) until
   // the next Start or Unload.
