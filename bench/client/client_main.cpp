@@ -23,6 +23,7 @@
 #include "simconnect/request_encoding.h"
 #include "simconnect/wire.h"
 #include "stats.h"
+#include "support/paths.h"
 
 namespace {
 
@@ -64,6 +65,10 @@ std::vector<uint8_t> EncodedRequest() {
   return request;
 }
 
+// The raw floors write through a bare handle rather than the support layer's
+// RawClient, whose per-write event reset would be a wineserver call inside
+// the very loop being measured (and the chained floor binds the handle to the
+// completion callback).
 HANDLE OpenRawPipe() {
   WaitForListeningServer();
   return CreateFileW(kSimulatorPipePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,

@@ -1,14 +1,18 @@
 // A server on the simulator's pipe name that takes one client at a time and
 // reads and discards everything it sends (reads of 64 KiB), counting the
-// bytes. Its pipe instances are made like simhost's: byte mode, duplex,
-// 64 KiB buffers.
+// bytes: the support layer's RawServer, one instance after another, on a
+// thread of its own.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
+
+#include "support/raw_endpoints.h"
 
 namespace bench {
 
@@ -31,18 +35,13 @@ class DrainingServer {
 
  private:
   void Run();
-  // Serves one client on `pipe` until it leaves or Stop; false on Stop.
-  bool Serve(HANDLE pipe);
 
-  HANDLE stop_ = nullptr;
+  std::atomic<bool> stop_{false};
   HANDLE reached_ = nullptr;  // set by the reader once `target_` bytes are in
   std::atomic<uint64_t> target_{UINT64_MAX};
-  HANDLE firstInstance_ = INVALID_HANDLE_VALUE;
+  std::unique_ptr<RawServer> first_;
   std::thread thread_;
   std::atomic<uint64_t> received_{0};
 };
-
-// The simulator's pipe, as the client library's default chain opens it.
-extern const wchar_t kSimulatorPipePath[];
 
 }  // namespace bench

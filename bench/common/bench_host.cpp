@@ -3,19 +3,13 @@
 #include <cstdio>
 
 #include "bench_panels.h"
-#include "hosted_module.h"
 #include "lateness.h"
 #include "lvar/records.h"
 #include "memory_app.h"
 #include "report.h"
+#include "wake_counter.h"
 
 namespace bench {
-
-namespace {
-
-constexpr size_t kKeptLines = 400;
-
-}  // namespace
 
 bool BenchHost::Start(const HostSettings& settings, std::string* error) {
   simhost::SimHostOptions options;
@@ -28,43 +22,22 @@ bool BenchHost::Start(const HostSettings& settings, std::string* error) {
   options.haveAircraft = settings.haveAircraft;
   if (settings.haveAircraft) options.aircraft = settings.aircraft;
   options.quitGraceMs = 2000;
-  options.logSink = [this](const std::string& line) {
-    std::lock_guard<std::mutex> guard(lock_);
-    lines_.push_back(line);
-    if (lines_.size() > kKeptLines) lines_.pop_front();
-  };
+  options.logSink = [](const std::string&) {};  // the figures alone on the console
   return host_.Start(options, error);
 }
 
-std::shared_ptr<simhost::Session> BenchHost::SessionNamed(const std::string& name) {
-  for (const auto& session : host_.Core().Sessions()) {
-    if (session->Opened() && session->Name() == name) return session;
-  }
-  return nullptr;
-}
-
 bool BenchHost::WaitForSubscriptions(const char* areaName, size_t subscriptions, DWORD timeoutMs) {
-  return WaitUntil(
-      [&] {
-        for (const auto& area : host_.Core().ClientData().Areas()) {
-          if (area.name == areaName) return area.subscriptions >= subscriptions;
-        }
-        return false;
-      },
-      timeoutMs);
+  return WaitUntil([&] { return AreaSubscriptions(host_, areaName) >= subscriptions; }, timeoutMs);
 }
 
-bool BenchHost::WaitForBridge(DWORD timeoutMs) {
-  return WaitUntil([&] { return SessionNamed(kBridgeClientName) != nullptr; }, timeoutMs) &&
-         WaitForSubscriptions(records::kHostRequestAreaName, 1, timeoutMs);
-}
+bool BenchHost::WaitForBridge(DWORD timeoutMs) { return WaitUntil([&] { return BridgeReady(host_); }, timeoutMs); }
 
 bool BenchHost::WaitUntilGone(const std::string& name, DWORD timeoutMs) {
-  return WaitUntil([&] { return SessionNamed(name) == nullptr; }, timeoutMs);
+  return WaitUntil([&] { return OpenSessionNamed(host_, name) == nullptr; }, timeoutMs);
 }
 
 bool BenchHost::OnChannel(const std::string& name) {
-  auto session = SessionNamed(name);
+  auto session = OpenSessionNamed(host_, name);
   return session != nullptr && host_.OnChannel(session->Number());
 }
 
@@ -85,26 +58,20 @@ std::string BenchHost::ChannelSummary() {
   return text;
 }
 
-std::vector<std::string> BenchHost::ConsoleLines() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return std::vector<std::string>(lines_.begin(), lines_.end());
-}
-
-bool StartHostAndModule(BenchHost& host, HostedModule& module, const HostSettings& settings,
-                        void* panels, const std::atomic<uint64_t>* reads, bool start) {
+bool StartHostAndModule(BenchHost& host, HostedModule& module, const HostSettings& settings, void* panels,
+                        const std::atomic<uint64_t>* reads, bool start) {
   std::string error;
   if (!host.Start(settings, &error)) {
     std::printf("simhost did not start: %s\n", error.c_str());
     return false;
   }
-  if (!module.Load(BridgeModulePath(), &error)) {
+  if (!module.Load(&error) || !CountWakes(module.Handle(), reads, &error)) {
     std::printf("%s\n", error.c_str());
     return false;
   }
-  module.SetPanels(panels != nullptr ? panels : const_cast<uint64_t*>(host.Sim().PanelTable()));
-  if (reads != nullptr) module.CountReadsWith(reads);
+  module.SetPanels(panels != nullptr ? panels : host.Sim().PanelTable());
   if (!start) return true;
-  if (!module.Start() || !host.WaitForBridge()) {
+  if (module.Start() == 0 || module.Worker() == nullptr || !host.WaitForBridge()) {
     std::printf("the module did not come up\n");
     return false;
   }

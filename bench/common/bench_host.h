@@ -2,8 +2,10 @@
 // module opens no other), no TCP, no registry, the frame clock running at
 // simhost's default rate as the simulator's would, and, for the in-process
 // figures, the main window "FS98MAIN" that offers clients of this process the
-// in-process channel. The module itself is hosted by HostedModule, not by
-// simhost's add-on host. Console lines are kept (the last few hundred).
+// in-process channel. The module itself is hosted by the support layer's
+// HostedModule, not by simhost's add-on host, so that the benchmark keeps the
+// worker's handle (for GetThreadTimes), counts its wake-ups and gives it any
+// panel table. Its console lines are dropped.
 #pragma once
 
 #include <winsock2.h>
@@ -11,18 +13,16 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "aircraft_description.h"
+#include "module_host.h"
 #include "sim_host.h"
+#include "support/wait_until.h"
 
 namespace bench {
-
-constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
 
 struct HostSettings {
   bool channel = false;    // the main window and its in-process channel
@@ -39,8 +39,6 @@ class BenchHost {
   void Stop() { host_.Stop(); }
 
   simhost::SimHost& Sim() { return host_; }
-  // The open session of the client of that name; null when there is none.
-  std::shared_ptr<simhost::Session> SessionNamed(const std::string& name);
   // Waits until the area exists and has at least `subscriptions`
   // subscriptions.
   bool WaitForSubscriptions(const char* areaName, size_t subscriptions, DWORD timeoutMs);
@@ -54,23 +52,20 @@ class BenchHost {
   // Waits until it has: a client takes the channel only once it has handled
   // its open reply, after its first requests went over the pipe.
   bool WaitForChannel(const std::string& name, DWORD timeoutMs = 5000);
-  std::vector<std::string> ConsoleLines();
   // One line on what crossed the in-process channel so far; empty without
   // the window.
   std::string ChannelSummary();
 
  private:
   simhost::SimHost host_;
-  std::mutex lock_;
-  std::deque<std::string> lines_;  // guarded by lock_
 };
 
-class HostedModule;
 class MemoryApp;
 
 // Starts simhost with `settings` and loads the module with `panels` as its
-// panel table (null: simhost's own, which exists once it runs); reads of `reads` (may be null) tell the module's wait counter
-// whether an Update read anything. With `start`, also DLLStart and the wait
+// panel table (null: simhost's own, which exists once it runs), with its
+// wake-ups counted (reads of `reads`, which may be null, tell the counter
+// whether an Update read anything). With `start`, also DLLStart and the wait
 // for the module's connection (and, with the channel, for the module to take
 // it). Prints what failed and returns false.
 bool StartHostAndModule(BenchHost& host, HostedModule& module, const HostSettings& settings,
@@ -83,17 +78,5 @@ bool ConnectApplication(MemoryApp& app, uint32_t count, uint32_t listTimeoutMs =
 class LatenessTracker;
 // Before Open: every VarData of a bench panel variable goes to `tracker`.
 void TrackVarData(MemoryApp& app, LatenessTracker& tracker);
-
-// Polls `condition` every few milliseconds until it holds or `timeoutMs`
-// passes; returns its last value.
-template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (!condition()) {
-    if (GetTickCount() - start >= timeoutMs) return condition();
-    Sleep(5);
-  }
-  return true;
-}
 
 }  // namespace bench

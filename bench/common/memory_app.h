@@ -1,8 +1,9 @@
 // The application's side of the bridge as a client of simhost fed from
 // memory: a session attached to simhost's server core, whose requests are
 // handed over as bytes and whose messages arrive through a callback on the
-// thread that produces them. It maps the four areas, subscribes to the three
-// that the bridge writes, and writes HostRequest records.
+// thread that produces them and are decoded with bridgectl's decoder. It maps
+// the four areas, subscribes to the three that the bridge writes, and writes
+// HostRequest records.
 //
 // A VarData therefore reaches it at the moment simhost handles the bridge's
 // write: on the thread that reads the module's pipe, or, on the in-process

@@ -16,7 +16,7 @@
 #include "bench_host.h"
 #include "bench_panels.h"
 #include "clock.h"
-#include "hosted_module.h"
+#include "wake_counter.h"
 #include "lateness.h"
 #include "memory_app.h"
 #include "process_stats.h"
@@ -43,7 +43,7 @@ Snapshot Take(HostedModule& module, BenchPanels& panels, MemoryApp& app) {
   s.at = NowMs();
   s.workerCpuMs = ThreadCpuMs(module.Worker());
   s.processCpuMs = ProcessCpuMs();
-  s.wakes = module.Wakes();
+  s.wakes = Wakes();
   s.reads = panels.Reads();
   s.published = app.VarDataCount();
   return s;

@@ -24,7 +24,7 @@
 #include "bench_host.h"
 #include "bench_panels.h"
 #include "clock.h"
-#include "hosted_module.h"
+#include "wake_counter.h"
 #include "memory_app.h"
 #include "process_stats.h"
 #include "report.h"
@@ -91,9 +91,10 @@ bool Cycles(BenchHost& host, HostedModule& module, int cycles, bool channel, std
   Note("%d DLLStart / DLLStop cycles (module loaded once), each until the module serves its area%s:", cycles,
        channel ? " on the in-process channel" : "");
   auto cycle = [&] {
-    if (!module.Start() || !host.WaitForBridge()) return false;
+    if (module.Start() == 0 || !host.WaitForBridge()) return false;
     if (channel && !host.WaitForChannel(kBridgeClientName)) return false;
     module.Stop();
+    module.ReleaseWorker();  // no handle of the host's own between the cycles
     return host.WaitUntilGone(kBridgeClientName);
   };
   for (int i = 0; i < 3; ++i) {
@@ -128,7 +129,7 @@ bool Run(BenchHost& host, HostedModule& module, BenchPanels& panels, double seco
   const uint32_t count = panels.Count();
   Note("%.0f s with %u variables monitored at %.0f ms, all moving:", seconds, count, interval);
   module.SetPanels(panels.Table());
-  if (!module.Start() || !host.WaitForBridge()) return false;
+  if (module.Start() == 0 || !host.WaitForBridge()) return false;
   MemoryApp app(host.Sim().Core());
   if (!ConnectApplication(app, count)) return false;
   for (uint32_t id = 0; id < count; ++id) {
@@ -166,6 +167,7 @@ bool Run(BenchHost& host, HostedModule& module, BenchPanels& panels, double seco
   Goal("no growth over the second half of the run (handles, private bytes under 256 KiB)", flat);
   app.Close();
   module.Stop();
+  module.ReleaseWorker();
   host.WaitUntilGone(kBridgeClientName);
   return true;
 }
@@ -193,7 +195,7 @@ int main(int argc, char** argv) {
   bool ok = cycles <= 0 || Cycles(host, module, cycles, channel, &handlesBefore);
   BenchPanels panels(count, BenchPanels::Values::kReadTime);
   if (ok && seconds > 0) ok = Run(host, module, panels, seconds, interval);
-  module.Stop();
+  if (module.Worker() != nullptr) module.Stop();  // a run that failed half-way
   host.Stop();
   module.Unload();
   hostOwner.reset();

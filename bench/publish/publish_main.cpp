@@ -19,7 +19,7 @@
 #include "bench_host.h"
 #include "bench_panels.h"
 #include "clock.h"
-#include "hosted_module.h"
+#include "wake_counter.h"
 #include "lateness.h"
 #include "log_floor.h"
 #include "memory_app.h"
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   const MemorySample memoryBefore = SampleMemory();
   const double cpuBefore = ThreadCpuMs(module.Worker());
   const double processBefore = ProcessCpuMs();
-  const WakeCounts wakesBefore = module.Wakes();
+  const WakeCounts wakesBefore = Wakes();
   const uint64_t readsBefore = panels.Reads();
   double from = NowMs();
   tracker.OpenWindow(from);
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   double to = NowMs();
   tracker.CloseWindow(to);
   const uint64_t reads = panels.Reads() - readsBefore;
-  const WakeCounts wakes = module.Wakes() - wakesBefore;
+  const WakeCounts wakes = Wakes() - wakesBefore;
   const double cpu = ThreadCpuMs(module.Worker()) - cpuBefore;
   const double processCpu = ProcessCpuMs() - processBefore;
   const MemorySample memoryAfter = SampleMemory();

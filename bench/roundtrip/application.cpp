@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 #include <vector>
 
+#include "bridge_session.h"
 #include "clock.h"
 #include "echo_areas.h"
 #include "lvar/records.h"
@@ -21,20 +23,47 @@ namespace bench {
 
 namespace {
 
-// The application's request ids for its subscriptions.
-constexpr uint32_t kVarDataRequest = 1;
-constexpr uint32_t kHostEventRequest = 3;
+// The request id of the echo connection's subscription to the reply area.
 constexpr uint32_t kEchoReplyRequest = 11;
 constexpr DWORD kAnswerTimeoutMs = 10000;
+// The application's Connect, and the HostRequest fields of every request.
+constexpr uint32_t kTag = 0x1234;
+constexpr uint32_t kParam = 0x42;
 
 // Sizes on the wire: the SetClientData request that carries a HostRequest,
 // and the client-data message that carries a VarData.
 constexpr size_t kRequestBytes = protocol::set_client_data::kFixedSize + records::kHostRequestSize;  // 312
 constexpr size_t kAnswerBytes = protocol::data_msg::kData + records::kVarDataSize;                   // 308
 
-class Application {
+// The bridge's side: bridgectl's session, as the application uses it.
+class BridgeSide {
  public:
-  ~Application() {
+  bool Open(std::string* error) {
+    return session_.Open(bridgectl::Endpoint(), error) && session_.Connect(kTag, kParam, kAnswerTimeoutMs, error);
+  }
+
+  // One ForceUpdate to the bridge until its VarData; microseconds, or -1.
+  double RoundTrip(const std::string& variable) {
+    std::string error;
+    const double start = NowUs();
+    if (!session_.Send(records::kCommandForceUpdate, variable, kParam, 0.0, &error)) return -1.0;
+    bridgectl::BridgeMessage message;
+    while (session_.Next(&message, kAnswerTimeoutMs, &error) == bridgectl::BridgeSession::Wait::kMessage) {
+      if (message.kind == bridgectl::MessageKind::kVarData) return NowUs() - start;
+    }
+    return -1.0;
+  }
+
+ private:
+  bridgectl::BridgeSession session_;
+};
+
+// The echo client's side: a connection of the project's SimConnect library of
+// its own that writes the same HostRequest bytes into the echo client's
+// request area and waits for its answer in the reply area.
+class EchoSide {
+ public:
+  ~EchoSide() {
     if (handle_ != nullptr) SimConnect_Close(handle_);
     if (event_ != nullptr) CloseHandle(event_);
   }
@@ -47,76 +76,37 @@ class Application {
         })) {
       return false;
     }
-    struct Subscription : records::Area {
-      uint32_t request;  // 0: an area the application writes
-    };
-    const Subscription areas[] = {
-        {records::kVarDataArea, kVarDataRequest},
-        {records::kHostRequestArea, 0},
-        {records::kHostEventArea, kHostEventRequest},
-        {kEchoRequestArea, 0},
-        {kEchoReplyArea, kEchoReplyRequest},
-    };
-    for (const Subscription& a : areas) {
+    for (const records::Area& a : {kEchoRequestArea, kEchoReplyArea}) {
       if (SimConnect_MapClientDataNameToID(handle_, a.areaName, a.areaId) != S_OK ||
           SimConnect_MapClientDataNameToID(handle_, a.definitionName, a.definitionId) != S_OK ||
           SimConnect_AddToClientDataDefinition(handle_, a.definitionId, 0, a.size, 0.0f, records::kDatumIdUnused) !=
               S_OK) {
         return false;
       }
-      if (a.request != 0 && SimConnect_RequestClientData(handle_, a.areaId, a.request, a.definitionId, records::kPeriodOnSet,
-                                                         0, 0, 0, 0) != S_OK) {
-        return false;
-      }
     }
-    return true;
-  }
-
-  bool Connect() {
-    if (!Write(records::kHostRequestAreaId, records::kHostRequestDefinitionId, records::kCommandConnect, "")) {
-      return false;
-    }
-    return WaitFor([](const uint8_t* m, uint32_t size) {
-      return IsClientData(m, size, kHostEventRequest) && size >= protocol::data_msg::kData + records::kHostEventSize &&
-             wire::LoadU32(m + protocol::data_msg::kData + offsetof(records::HostEvent, code)) ==
-                 records::kEventConnectReply;
-    });
-  }
-
-  // One ForceUpdate to the bridge until its VarData; microseconds, or -1.
-  double BridgeRoundTrip(const char* variable) {
-    double start = NowUs();
-    if (!Write(records::kHostRequestAreaId, records::kHostRequestDefinitionId, records::kCommandForceUpdate,
-               variable) ||
-        !WaitFor([](const uint8_t* m, uint32_t size) { return IsClientData(m, size, kVarDataRequest); })) {
-      return -1.0;
-    }
-    return NowUs() - start;
+    return SimConnect_RequestClientData(handle_, kEchoReplyAreaId, kEchoReplyRequest, kEchoReplyDefinitionId,
+                                        records::kPeriodOnSet, 0, 0, 0, 0) == S_OK;
   }
 
   // The same request bytes to the echo client until its answer; microseconds, or -1.
-  double EchoRoundTrip(const char* variable) {
-    double start = NowUs();
-    if (!Write(kEchoRequestAreaId, kEchoRequestDefinitionId, records::kCommandForceUpdate, variable) ||
-        !WaitFor([](const uint8_t* m, uint32_t size) { return IsClientData(m, size, kEchoReplyRequest); })) {
+  double RoundTrip(const std::string& variable) {
+    uint8_t record[records::kHostRequestSize];
+    records::EncodeHostRequest(records::MakeHostRequest(kTag, records::kCommandForceUpdate, kParam, variable.c_str(), 0.0),
+                               record);
+    const double start = NowUs();
+    if (SimConnect_SetClientData(handle_, kEchoRequestAreaId, kEchoRequestDefinitionId, 0, 0, records::kHostRequestSize,
+                                 record) != S_OK ||
+        !WaitFor([](const uint8_t* m, uint32_t size) {
+          return size >= protocol::data_msg::kData &&
+                 wire::LoadU32(m + protocol::kReceivedKindOffset) == protocol::kKindClientData &&
+                 wire::LoadU32(m + protocol::data_msg::kRequestId) == kEchoReplyRequest;
+        })) {
       return -1.0;
     }
     return NowUs() - start;
   }
 
  private:
-  static bool IsClientData(const uint8_t* m, uint32_t size, uint32_t request) {
-    return size >= protocol::data_msg::kData &&
-           wire::LoadU32(m + protocol::kReceivedKindOffset) == protocol::kKindClientData &&
-           wire::LoadU32(m + protocol::data_msg::kRequestId) == request;
-  }
-
-  bool Write(uint32_t area, uint32_t definition, uint32_t command, const char* name) {
-    uint8_t record[records::kHostRequestSize];
-    records::EncodeHostRequest(records::MakeHostRequest(0x1234, command, 0x42, name, 0.0), record);
-    return SimConnect_SetClientData(handle_, area, definition, 0, 0, records::kHostRequestSize, record) == S_OK;
-  }
-
   // Hands out messages until `match` accepts one (the others are dropped).
   template <typename Match>
   bool WaitFor(Match match) {
@@ -145,9 +135,11 @@ int RunApplication(const RoundTripSettings& settings) {
     std::printf("application: the raw pipe could not be made\n");
     return 2;
   }
-  Application app;
-  if (!app.Open() || !app.Connect()) {
-    std::printf("application: could not open or connect to the bridge\n");
+  BridgeSide bridgeSide;
+  EchoSide echoSide;
+  std::string error;
+  if (!bridgeSide.Open(&error) || !echoSide.Open()) {
+    std::printf("application: could not open or connect to the bridge %s\n", error.c_str());
     return 2;
   }
   std::vector<double> bridge, echo, pipe;
@@ -159,10 +151,10 @@ int RunApplication(const RoundTripSettings& settings) {
     for (uint32_t k = 0; k < 3; ++k) {
       switch ((i + k) % 3) {
         case 0:
-          b = app.BridgeRoundTrip(settings.variable.c_str());
+          b = bridgeSide.RoundTrip(settings.variable);
           break;
         case 1:
-          e = app.EchoRoundTrip(settings.variable.c_str());
+          e = echoSide.RoundTrip(settings.variable);
           break;
         default:
           p = raw.RoundTripUs();

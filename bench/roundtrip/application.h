@@ -1,8 +1,8 @@
 // The application's side of the round trip, run as a process of its own (the
-// TAVO.quin application is one): a client of the project's SimConnect
-// library on the simulator's pipe that maps the bridge's areas and the echo
-// client's, connects to the bridge, and then times, request by request and
-// in turn:
+// TAVO.quin application is one): bridgectl's session with the bridge, and a
+// second connection of the project's SimConnect library that maps the echo
+// client's areas, both on the simulator's pipe; it times, request by request
+// and in turn:
 //   - the bridge: a ForceUpdate HostRequest until its VarData arrives;
 //   - floor (a): the same bytes to the echo client until its answer arrives;
 //   - floor (b): a raw ping-pong of the same sizes (312-byte request,

@@ -17,8 +17,8 @@
 #include "bench_host.h"
 #include "echo_areas.h"
 #include "echo_client.h"
-#include "hosted_module.h"
 #include "report.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -28,28 +28,19 @@ using namespace bench;
 constexpr char kVariable[] = "SIMHOST_SINE";
 constexpr DWORD kApplicationTimeoutMs = 15 * 60 * 1000;
 
-// Runs this program again as the application; its exit code, or -1.
+// Runs this program again as the application and prints what it printed
+// (its figures); its exit code, or -1.
 int RunApplicationProcess(uint32_t count, uint32_t warmup, bool channel) {
   wchar_t path[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring commandLine = L"\"" + std::wstring(path, n) + L"\" --app --count " + std::to_wstring(count) +
-                             L" --warmup " + std::to_wstring(warmup) + (channel ? L" --label-channel" : L"");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  // The child writes to the same standard output as this process.
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  ChildProcess application;
+  if (!application.Start(std::wstring(path, n), L"--app --count " + std::to_wstring(count) + L" --warmup " +
+                                                    std::to_wstring(warmup) + (channel ? L" --label-channel" : L""))) {
     return -1;
   }
-  CloseHandle(process.hThread);
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, kApplicationTimeoutMs) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &code);
-  } else {
-    TerminateProcess(process.hProcess, 99);
-  }
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  const int code = application.Wait(kApplicationTimeoutMs);
+  std::fputs(WithoutCarriageReturns(application.Output()).c_str(), stdout);
+  return code;
 }
 
 int RunSimulator(bool channel, uint32_t count, uint32_t warmup) {

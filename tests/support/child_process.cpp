@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "wait_until.h"
+#include "support/wait_until.h"
 
 namespace {
 

@@ -5,15 +5,13 @@
 #include <sstream>
 
 #include "bytes.h"
-#include "lvar/records.h"
 #include "panel_services.h"
-#include "paths.h"
 #include "process_stats.h"
+#include "support/paths.h"
 #include "wait_until.h"
 
 namespace {
 
-constexpr wchar_t kSimulatorPipe[] = L"\\\\.\\pipe\\Lockheed Martin Prepar3D v6\\SimConnect";
 // Requests of the module's set-up after its open: the menu and title (6) and
 // the handler's client-data areas (17), the last one the subscription.
 constexpr size_t kSetupRequests = 23;
@@ -39,66 +37,6 @@ bool NamedEventExists(const char* name) {
 }
 
 }  // namespace
-
-std::wstring BridgeModulePath() { return WindowsPath(TVO_BRIDGE_DLL); }
-
-// ---- HostedModule ------------------------------------------------------------------
-
-HostedModule::~HostedModule() {
-  if (started_) Stop();
-  if (worker_ != nullptr) WaitForWorker();
-  Unload();
-}
-
-bool HostedModule::Load() {
-  module_ = LoadLibraryW(BridgeModulePath().c_str());
-  if (module_ != nullptr) {
-    dllStart_ = reinterpret_cast<int64_t (*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "DLLStart")));
-    dllStop_ = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "DLLStop")));
-    panels_ = reinterpret_cast<void**>(GetProcAddress(module_, "Panels"));
-  }
-  const bool loaded = dllStart_ != nullptr && dllStop_ != nullptr && panels_ != nullptr;
-  EXPECT_TRUE(loaded) << "cannot load the module or find its exports";
-  return loaded;
-}
-
-void HostedModule::SetPanels(const void* table) { *panels_ = const_cast<void*>(table); }
-
-int64_t HostedModule::Start() {
-  startedAt_ = std::time(nullptr);
-  const int64_t result = dllStart_();
-  if (result != 0 && result != 0xBAADF00D) {
-    if (worker_ != nullptr) CloseHandle(worker_);
-    worker_ = nullptr;
-    DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(result), GetCurrentProcess(), &worker_, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
-    started_ = true;
-  }
-  return result;
-}
-
-DWORD HostedModule::Stop() {
-  const DWORD start = GetTickCount();
-  dllStop_();
-  started_ = false;
-  return GetTickCount() - start;
-}
-
-void HostedModule::Unload() {
-  if (module_ != nullptr) FreeLibrary(module_);
-  module_ = nullptr;
-  if (worker_ != nullptr && WaitForSingleObject(worker_, 0) == WAIT_OBJECT_0) {
-    CloseHandle(worker_);
-    worker_ = nullptr;
-  }
-}
-
-int HostedModule::WaitForWorker(DWORD timeoutMs) {
-  if (worker_ == nullptr || WaitForSingleObject(worker_, timeoutMs) != WAIT_OBJECT_0) return -1;
-  DWORD code = 0;
-  GetExitCodeThread(worker_, &code);
-  return static_cast<int>(code);
-}
 
 simhost::AircraftDescription RampAircraft(const std::string& title, const std::string& prefix, size_t count,
                                           double periodS) {
@@ -166,13 +104,17 @@ bool ServedModule::Start(const ServedOptions& options) {
     }
   }
   if (options.server == ServedOptions::Server::kRaw) {
-    raw_ = RawServer::ListenPipe(kSimulatorPipe);
+    raw_ = RawServer::ListenPipe(kSimulatorPipePath);
     if (raw_ == nullptr) {
       ADD_FAILURE() << "cannot create the simulator's pipe";
       return false;
     }
   }
-  if (!module_.Load()) return false;
+  std::string error;
+  if (!module_.Load(&error)) {
+    ADD_FAILURE() << error;
+    return false;
+  }
   module_.SetPanels(table);
   if (module_.Start() == 0) {
     ADD_FAILURE() << "DLLStart started no worker";
@@ -185,15 +127,7 @@ bool ServedModule::WaitUntilReady() {
   bool ready = false;
   switch (options_.server) {
     case ServedOptions::Server::kSimhost:
-      ready = WaitUntil(
-          [this] {
-            if (BridgeSession() == nullptr) return false;
-            for (const auto& area : host_->Core().ClientData().Areas()) {
-              if (area.name == records::kHostRequestAreaName) return area.subscriptions > 0;
-            }
-            return false;
-          },
-          20000);
+      ready = WaitUntil([this] { return BridgeReady(*host_); }, 20000);
       break;
     case ServedOptions::Server::kRaw: {
       // The open, answered; then the set-up requests, the subscription last.
@@ -224,11 +158,7 @@ simhost::AircraftHost& ServedModule::Aircraft() { return host_ != nullptr ? host
 simhost::SimClock& ServedModule::Clock() { return host_ != nullptr ? host_->Clock() : *clock_; }
 
 std::shared_ptr<simhost::Session> ServedModule::BridgeSession() {
-  if (host_ == nullptr) return nullptr;
-  for (const auto& session : host_->Core().Sessions()) {
-    if (session->Opened() && session->Name() == kBridgeClientName) return session;
-  }
-  return nullptr;
+  return host_ != nullptr ? OpenSessionNamed(*host_, kBridgeClientName) : nullptr;
 }
 
 bool ServedModule::Choose(const std::string& item, const std::string& expectedText) {

@@ -1,8 +1,7 @@
 // The built TVOBridge64.dll hosted in this process as the simulator hosts it
-// (LoadLibraryW, a panel-service table in its `Panels`, DLLStart; DLLStop,
-// FreeLibrary), and the simulator around it: simhost's server in this process
-// (with or without its "FS98MAIN" window, which offers the in-process
-// channel), a raw pipe server that the test plays byte by byte, or whatever
+// (HostedModule, in module_host.h), and the simulator around it: simhost's
+// server in this process (with or without its "FS98MAIN" window, which offers
+// the in-process channel), a raw pipe server that the test plays byte by byte, or whatever
 // server owns the simulator's pipe (simhost.exe as a child, for one). One
 // meaning of "ready": the module's subscription to the host-request area is
 // in place. Also what a cycle of load, serve and unload may leave behind.
@@ -12,7 +11,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,56 +21,16 @@
 #include "aircraft_description.h"
 #include "aircraft_host.h"
 #include "log_capture.h"
+#include "module_host.h"
 #include "module_log.h"
 #include "raw_endpoints.h"
 #include "sim_clock.h"
 #include "sim_host.h"
 
-constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
 // DLLStop waits at most 1000 ms for the worker; the worker's close adds its own
 // pauses (100 ms before and 250 ms after the shutdown, then 250 ms steps while a
 // late completion holds the transport). A host that waits longer is hanging.
 constexpr DWORD kStopBoundMs = 3000;
-
-// The module's Windows path.
-std::wstring BridgeModulePath();
-
-// The module itself, loaded by this process.
-class HostedModule {
- public:
-  HostedModule() = default;
-  // DLLStop (when started) and FreeLibrary.
-  ~HostedModule();
-  HostedModule(const HostedModule&) = delete;
-  HostedModule& operator=(const HostedModule&) = delete;
-
-  // LoadLibraryW and the three exports; false (with a test failure) otherwise.
-  bool Load();
-  void SetPanels(const void* table);
-  // DLLStart's result. The worker's handle stays usable (a duplicate) until
-  // Unload.
-  int64_t Start();
-  // DLLStop; the milliseconds it took.
-  DWORD Stop();
-  // FreeLibrary at once, as the simulator does after DLLStop.
-  void Unload();
-  // Waits for the worker thread to end: its exit code, or -1 on time-out.
-  int WaitForWorker(DWORD timeoutMs = 20000);
-
-  HMODULE Handle() const { return module_; }
-  HANDLE Worker() const { return worker_; }
-  // When the module was last started (the log's timestamps are not before).
-  std::time_t StartedAt() const { return startedAt_; }
-
- private:
-  HMODULE module_ = nullptr;
-  int64_t (*dllStart_)() = nullptr;
-  void (*dllStop_)() = nullptr;
-  void** panels_ = nullptr;
-  HANDLE worker_ = nullptr;
-  bool started_ = false;
-  std::time_t startedAt_ = 0;
-};
 
 // An aircraft of `count` variables <prefix>0, <prefix>1, ... that all ramp from
 // 0 to 1000 over `periodS` seconds, so that every frame moves them.

@@ -21,6 +21,9 @@ class RawEndpoint {
   RawEndpoint(const RawEndpoint&) = delete;
   RawEndpoint& operator=(const RawEndpoint&) = delete;
 
+  // Up to n bytes as they come; false on failure, end of stream or time-out
+  // (a read that times out is cancelled, and what it may have read is lost).
+  bool ReadSome(void* buffer, size_t n, DWORD timeoutMs, size_t* got);
   // Reads exactly n bytes.
   bool ReadExact(void* buffer, size_t n, DWORD timeoutMs = 5000);
   // Reads one size-prefixed message (its size field included); empty on
@@ -34,8 +37,6 @@ class RawEndpoint {
 
  protected:
   RawEndpoint();
-  // Up to n bytes as they come; false on failure, end of stream or time-out.
-  bool ReadSome(void* buffer, size_t n, DWORD timeoutMs, size_t* got);
   // True when the peer closed its end within the time-out (bytes still
   // arriving are read and dropped).
   bool WaitForPeerClose(DWORD timeoutMs);

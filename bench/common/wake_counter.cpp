@@ -1,4 +1,4 @@
-#include "hosted_module.h"
+#include "wake_counter.h"
 
 #include <cstring>
 
@@ -8,7 +8,7 @@ namespace {
 
 using WaitFn = DWORD(WINAPI*)(DWORD, const HANDLE*, BOOL, DWORD);
 
-// Written by Load before DLLStart and read by the worker only afterwards; the
+// Written by CountWakes before DLLStart and read by the worker only afterwards; the
 // counts are read by other threads.
 WaitFn realWait = nullptr;
 const std::atomic<uint64_t>* readCounter = nullptr;
@@ -87,76 +87,19 @@ WakeCounts operator-(const WakeCounts& a, const WakeCounts& b) {
   return d;
 }
 
-std::wstring BridgeModulePath() {
-  std::string unixPath = TVO_BRIDGE_DLL;
-  std::wstring path = L"Z:";
-  for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
-
-bool HostedModule::Load(const std::wstring& path, std::string* error) {
-  module_ = LoadLibraryW(path.c_str());
-  if (module_ == nullptr) {
-    *error = "cannot load the module (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  dllStart_ = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module_, "DLLStart")));
-  dllStop_ = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module_, "DLLStop")));
-  panels_ = reinterpret_cast<void**>(GetProcAddress(module_, "Panels"));
-  if (dllStart_ == nullptr || dllStop_ == nullptr || panels_ == nullptr) {
-    *error = "the module lacks DLLStart, DLLStop or Panels";
-    Unload();
-    return false;
-  }
+bool CountWakes(HMODULE module, const std::atomic<uint64_t>* reads, std::string* error) {
   void* original =
-      PatchImport(module_, "KERNEL32.dll", "WaitForMultipleObjects", reinterpret_cast<void*>(&CountingWait));
+      PatchImport(module, "KERNEL32.dll", "WaitForMultipleObjects", reinterpret_cast<void*>(&CountingWait));
   if (original == nullptr) {
     *error = "the module does not import WaitForMultipleObjects by name";
-    Unload();
     return false;
   }
   realWait = reinterpret_cast<WaitFn>(original);
+  readCounter = reads;
   return true;
 }
 
-void HostedModule::SetPanels(void* table) {
-  if (panels_ != nullptr) *panels_ = table;
-}
-
-void HostedModule::CountReadsWith(const std::atomic<uint64_t>* reads) { readCounter = reads; }
-
-bool HostedModule::Start() {
-  if (module_ == nullptr || started_) return false;
-  started_ = true;
-  auto thread = reinterpret_cast<HANDLE>(static_cast<intptr_t>(dllStart_()));
-  // DLLStop closes the handle DLLStart returned; the benchmark reads the
-  // thread's times through a duplicate of its own.
-  if (thread == nullptr ||
-      !DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &worker_, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    worker_ = nullptr;
-    return false;
-  }
-  return true;
-}
-
-void HostedModule::Stop() {
-  if (!started_) return;
-  started_ = false;
-  dllStop_();
-  if (worker_ != nullptr) {
-    CloseHandle(worker_);
-    worker_ = nullptr;
-  }
-}
-
-void HostedModule::Unload() {
-  if (module_ == nullptr) return;
-  FreeLibrary(module_);
-  module_ = nullptr;
-  panels_ = nullptr;
-}
-
-WakeCounts HostedModule::Wakes() const {
+WakeCounts Wakes() {
   WakeCounts counts;
   counts.waits = waits.load();
   counts.messages = messages.load();
