@@ -6,14 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "support/paths.h"
 
-// The build passes the DLL's host path; under Wine the host's root is drive Z:.
-std::wstring DllPath() {
-  std::wstring path = L"Z:";
-  for (const char* p = TVO_DLL_PATH; *p != '\0'; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-  return path;
-}
+namespace {
 
 std::wstring StringValue(const std::vector<uint8_t>& info, const wchar_t* name) {
   struct Translation {
@@ -33,7 +28,7 @@ std::wstring StringValue(const std::vector<uint8_t>& info, const wchar_t* name) 
 }
 
 TEST(DllImage, VersionResourceSaysWhatTheModuleIs) {
-  std::wstring path = DllPath();
+  std::wstring path = WindowsPath(TVO_DLL_PATH);
   DWORD ignored = 0;
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
   ASSERT_GT(size, 0u) << "no version resource";
@@ -55,7 +50,7 @@ TEST(DllImage, VersionResourceSaysWhatTheModuleIs) {
 TEST(DllImage, LoadsWithItsThreeExportsAndNothingButSystemDlls) {
   // Loading succeeds only if every import resolves: a runtime DLL that was
   // not linked in statically would be missing here.
-  HMODULE module = LoadLibraryW(DllPath().c_str());
+  HMODULE module = LoadLibraryW(WindowsPath(TVO_DLL_PATH).c_str());
   ASSERT_NE(module, nullptr) << GetLastError();
   EXPECT_NE(GetProcAddress(module, "DLLStart"), nullptr);
   EXPECT_NE(GetProcAddress(module, "DLLStop"), nullptr);

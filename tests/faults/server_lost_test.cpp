@@ -59,11 +59,7 @@ size_t Stream(AppClient& app) {
 // monitored, at least what the application received published, and from the
 // loss (line `lost`) to DLLStop no SimConnect call and no failed wait.
 void ExpectStoppedAfterTheLoss(ServedModule& sim, size_t received, size_t lost) {
-  EXPECT_TRUE(WorkerRunning()) << "the worker ended on its own";
-  EXPECT_LT(sim.StopModule(), kStopBoundMs);
-  EXPECT_TRUE(BridgeEventsGone());
-  const Lines lines = module_log::Messages(sim.Module().StartedAt());
-  module_log::ExpectEndedByStop(lines);
+  const Lines lines = sim.StopRunning();
   EXPECT_EQ(module_log::CountStartingWith(lines, "SimConnect: SimConnect_Open"), 1u);
   EXPECT_EQ(module_log::CountStartingWith(lines, "LVARHandler::StartMonitoring LOST_"), kVariables);
   EXPECT_GE(module_log::PublishedByUpdate(lines) + kVariables, received);

@@ -191,6 +191,15 @@ module_log::Lines ServedModule::QuitAndStop() {
   return lines;
 }
 
+module_log::Lines ServedModule::StopRunning() {
+  EXPECT_TRUE(WorkerRunning()) << "the worker ended on its own";
+  EXPECT_LT(StopModule(), kStopBoundMs);
+  EXPECT_TRUE(BridgeEventsGone());
+  const module_log::Lines lines = module_log::Messages(module_.StartedAt());
+  module_log::ExpectEndedByStop(lines);
+  return lines;
+}
+
 DWORD ServedModule::StopModule() {
   if (module_.Handle() == nullptr) return 0;
   const DWORD start = GetTickCount();

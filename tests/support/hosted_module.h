@@ -80,6 +80,10 @@ class ServedModule {
   // end, DLLStop and FreeLibrary (within their bound), then the server.
   // Returns the whole log, checked to end the quit way.
   module_log::Lines QuitAndStop();
+  // The stop of a worker that runs on whatever its server did: DLLStop and
+  // FreeLibrary within their bound, the module's events gone. Returns the
+  // whole log, checked to end the stop way.
+  module_log::Lines StopRunning();
   // DLLStop and FreeLibrary without a quit message; the milliseconds they took.
   DWORD StopModule();
   // The server goes away abruptly, every connection closed from its side

@@ -15,6 +15,7 @@
 #include "config_section.h"
 #include "output_format.h"
 #include "support/bytes.h"
+#include "support/guarded_bytes.h"
 #include "var_list.h"
 #include "watch_table.h"
 
@@ -92,14 +93,10 @@ TEST(ConfigSectionTest, AChosenEndpointBecomesOneSectionOfAPrivateFile) {
 BridgeMessage Decode(uint32_t requestId, const void* record, size_t size, size_t cut = 0) {
   Bytes message(40 + size);
   message.U32(0, static_cast<uint32_t>(40 + size)).U32(4, 6).U32(8, 16).U32(12, requestId).Raw(40, record, size);
-  auto* region = static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x20000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-  DWORD old = 0;
-  VirtualProtect(region + 0x10000, 0x10000, PAGE_NOACCESS, &old);
-  uint8_t* at = region + 0x10000 - (40 + size - cut);
-  std::memcpy(at, message.vec().data(), 40 + size - cut);
-  const BridgeMessage decoded = DecodeMessage(at, 40 + size - cut);
-  VirtualFree(region, 0, MEM_RELEASE);
-  return decoded;
+  std::vector<uint8_t> bytes = message.vec();
+  bytes.resize(bytes.size() - cut);
+  const GuardedBytes guarded(bytes);
+  return DecodeMessage(guarded.data(), guarded.size());
 }
 
 VarListAssembler::Status Feed(VarListAssembler& list, uint32_t firstId, uint32_t total, const char* names) {
