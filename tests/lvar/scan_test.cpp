@@ -2,6 +2,7 @@
 // revalidation (removal, re-indexing) with the events that tell a connected
 // application, and searches by name that ignore case.
 #include <memory>
+#include <string>
 
 #include "linked_bridge.h"
 
@@ -13,16 +14,19 @@ using ScanTest = LinkedBridgeTest;
 TEST_F(ScanTest, DiscoveryWalksEveryIdBelow65535PastGaps) {
   panels.Put(0, "L:FIRST", 1.0);
   panels.Put(5, "L:Second", 2.0);
+  panels.Put(7, std::string(260, 'N'), 3.0);
   panels.Put(65534, "L:LAST", 4.0);
   panels.Put(65535, "L:BEYOND", 5.0);
   handler->ScanLVARS(false, false);
   EXPECT_EQ(panels.nameQueries, 65535);
-  EXPECT_EQ(NewLines(), Lines{"3 Changes 3 added 0 deleted (Total Vars 3)"});
+  EXPECT_EQ(NewLines(), Lines{"4 Changes 4 added 0 deleted (Total Vars 4)"});
 
   // A name that differs only in case is the variable already known.
   panels.Put(6, "L:SECOND", 9.0);
   Connect();
-  EXPECT_EQ(Listed(), "L:FIRST;L:Second;L:LAST;");
+  // A name is kept as its first 250 characters, a name the panel table does
+  // not know: the list's rescan finds it gone and adds it anew, at the end.
+  EXPECT_EQ(Listed(), "L:FIRST;L:Second;L:LAST;" + std::string(250, 'N') + ";");
 }
 
 TEST_F(ScanTest, RescanRemovesReindexesAndAddsTellingOnlyAConnectedApplication) {
