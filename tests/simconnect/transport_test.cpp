@@ -52,7 +52,7 @@ TEST(Transport, EachFailureEndsThePipeWithItsKindAndStatus) {
     ASSERT_TRUE(link.server->Write(c.before)) << c.what;
     EXPECT_EQ(link.Next(), c.before) << c.what;
     // The client may drop the pipe before the server's write of the bad message is complete.
-    c.bad.empty() ? link.server->CloseClient() : void(link.server->Write(c.bad));
+    if (c.bad.empty()) link.server->CloseClient(); else link.server->Write(c.bad);
     ASSERT_TRUE(WaitUntil([&] { return link.Failed(); })) << c.what;
     EXPECT_EQ(ClientOf(link.handle)->FailureKindValue(), c.kind) << c.what;
     EXPECT_EQ(StatusOf(link.handle), c.status) << c.what;
