@@ -1,30 +1,23 @@
-// Fuzz target: the stream framing (framing::ExtractMessage), fed the way the
-// transport's read loop feeds it: each read lands in the free end of the
-// receive buffer, then messages are cut until the framing asks for more bytes
-// or ends the connection.
+// Fuzz target: the stream framing (framing::ExtractMessage), fed as the
+// transport's read loop feeds it: each read lands in the free end of the receive
+// buffer, then messages are cut until the framing asks for more or ends it.
 //
-// Input: byte 0, settings: bits 0-1 the size limit (the default 41088; 41088 +
-// 64 * a u16 that follows; the buffer ceiling; four times the ceiling); bit 2:
-// the receiver leaves each message in the holder (the base transport) instead
-// of taking it; bit 3: a stream long enough to grow the buffer to its ceiling,
-// only with TVO_FUZZ_LONG_STREAMS set (see below). Then operations, one byte
-// `op` each (kind op & 3, argument op >> 2): 0: the next argument + 1 bytes;
-// 1: a u16 n, then n bytes; 2: a u16 n and a byte v, (n + 1) << (argument & 7)
-// copies of v; 3: later reads carry at most argument * (next byte + 1) bytes
-// (argument 0: as many as there is room for).
+// Input: byte 0, settings: bits 0-1 the size limit (41088; 41088 + 64 * a u16
+// that follows; the buffer ceiling; four times the ceiling); bit 2: the receiver
+// leaves each message in the holder (the base transport) instead of taking it;
+// bit 3: a stream long enough to grow the buffer to its ceiling (only with
+// TVO_FUZZ_LONG_STREAMS set). Then operations, one byte `op` each (kind op & 3,
+// argument op >> 2): 0: argument + 1 bytes; 1: a u16 n, then n bytes; 2: a u16
+// n and a byte v, (n + 1) << (argument & 7) copies of v; 3: later reads carry
+// at most argument * (next byte + 1) bytes (argument 0: as many as fit).
 //
-// Checked after every call, against a copy of the whole stream:
-//   - readPos <= writePos <= capacity <= the ceiling; the buffer's and the
-//     holder's allocations exactly their capacity; the unread bytes exactly
-//     the stream's next bytes;
-//   - the buffer grows by one step, only when one unfinished message fills
-//     all of it, and without consuming anything;
-//   - a message has size == capacity == its size field, within [4, limit],
-//     and holds the stream's bytes that follow what was consumed before it;
-//   - anything else a call consumes is one whole run of zero bytes (at least
-//     four) before the message;
-//   - "need more" leaves no whole message unread and room for the next read;
-//     each error code matches the size field that caused it.
+// Checked after every call, against a copy of the stream: positions within the
+// capacity, the capacity within the ceiling, allocations exactly their capacity,
+// the unread bytes the stream's next ones; growth by one step only when one
+// unfinished message fills the buffer, consuming nothing; a message is its size
+// field long, in [4, limit], and the stream's bytes after what went before; all
+// else consumed is whole zero runs of 4 bytes or more; "need more" leaves no
+// whole message and room to read; each error code matches its size field.
 #include <sanitizer/allocator_interface.h>
 
 #include <algorithm>
@@ -41,10 +34,8 @@ constexpr size_t kCeiling = framing::kReceiveBufferCeiling;
 constexpr size_t kMaxReads = 20000;  // keeps one input's run short
 constexpr size_t kSpot = 4096;  // bytes compared at both ends and the middle of long unread runs
 
-// Growing the buffer to its ceiling copies about 256 MiB in 2048-byte steps,
-// a hundred times the cost of any other input; once fuzzing finds such an
-// input its mutations take most of the run. So long streams are allowed only
-// when TVO_FUZZ_LONG_STREAMS is set, as the regression entry does.
+// Growing the buffer to its ceiling copies about 256 MiB in 2048-byte steps, a
+// hundred times any other input: only the regression entry sets this.
 bool longStreams = false;
 
 struct ReadLoop {
@@ -63,12 +54,8 @@ struct ReadLoop {
   ReadLoop(uint32_t limit, bool receiverTakes) : limit(limit), receiverTakes(receiverTakes) {
     FUZZ_CHECK(framing::InitReceiveBuffer(buffer));
   }
-  ~ReadLoop() {
-    framing::FreeReceiveBuffer(buffer);
-    framing::FreeMessage(holder);
-  }
+  ~ReadLoop() { framing::FreeReceiveBuffer(buffer); framing::FreeMessage(holder); }
 
-  // Delivers `n` bytes in reads, cutting after each read.
   void Deliver(const uint8_t* bytes, size_t n) {
     for (size_t len = 0; n > 0 && !ended && ++reads < kMaxReads; bytes += len, n -= len) {
       FUZZ_CHECK(framing::FreeSpaceLength(buffer) > 0);  // the read loop always has room
@@ -78,9 +65,7 @@ struct ReadLoop {
       stream.insert(stream.end(), bytes, bytes + len);
       framing::ExtractResult code;
       while ((code = Cut()) == framing::kExtractMessage) {
-        // The client's receiver takes the message's buffer; the base
-        // transport leaves it in the holder, where the next message reuses it.
-        if (receiverTakes) framing::FreeMessage(holder);
+        if (receiverTakes) framing::FreeMessage(holder);  // else the next message reuses the holder
       }
       ended = code != framing::kExtractNeedMore;  // any other code ends the connection
     }
@@ -106,7 +91,7 @@ struct ReadLoop {
     if (skipped > 0) {
       const uint8_t* run = stream.data() + consumedBefore;
       FUZZ_CHECK(skipped >= 4 && std::all_of(run, run + skipped, [](uint8_t b) { return b == 0; }));
-      // The whole run: it ends at a nonzero byte or where the received bytes end.
+      // The whole run: up to a nonzero byte or the end of what was received.
       FUZZ_CHECK(consumedBefore + skipped == stream.size() || run[skipped] != 0);
     }
 
@@ -146,9 +131,8 @@ struct ReadLoop {
     const size_t unread = buffer.writePos - buffer.readPos;
     FUZZ_CHECK(unread <= stream.size());
     if (unread == 0) return;
-    // All unread bytes when they are few, or were just moved (compaction,
-    // growth) and fit 64 KiB; otherwise both ends and the middle, so that long
-    // messages read a byte at a time stay cheap.
+    // All unread bytes when few, or just moved and within 64 KiB; else both ends
+    // and the middle, so that long messages read a byte at a time stay cheap.
     const uint8_t* want = stream.data() + stream.size() - unread;
     const uint8_t* have = buffer.start + buffer.readPos;
     const bool moved = buffer.start != checkedStart || buffer.readPos < checkedReadPos;
@@ -179,7 +163,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((settings & 3) >= 2) limit = static_cast<uint32_t>(kCeiling << ((settings & 3) == 3 ? 2 : 0));
   ReadLoop loop(limit, (settings & 4) == 0);
 
-  // Streams much longer than the largest message add nothing but time.
   const size_t longest = (settings & 8) != 0 && longStreams ? kCeiling + kCeiling / 4 : 256 * 1024;
   const size_t maxStream = std::min(longest, size_t{limit} + 65536);
   std::vector<uint8_t> fill;

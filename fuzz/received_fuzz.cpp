@@ -3,25 +3,19 @@
 // handler reads (received_fields), SimConnect_RetrieveString's bounds
 // (received_string::Find) and the key string of a host request (key_string).
 //
-// Input: u16 `at`, then the message. A text pointer at offset `at` - 16 of the
-// message lies before it, inside it, at its end or past it.
-//
-// Checked:
-//   - each field read succeeds exactly when the message holds the field and
-//     gives the little-endian value at its offset; MinimumSize and RouteOf
-//     follow the documented least size of each kind (exception 24, event 20,
-//     object and client data 40, others the 12-byte header);
-//   - Find at the text pointer, at offset 40 (the aircraft title) and at the
-//     edges (first and last byte, the end, one before the start): true exactly
-//     when the pointer lies inside and a NUL follows before the end, paddedSize
-//     then the text's length rounded down to a multiple of 4, plus 4, and
-//     untouched otherwise; so is each step of a walk over packed strings;
-//   - ReadHostRequest reads exactly when the message holds the whole 276-byte
-//     record at offset 40, and then gives what records::DecodeHostRequest gives;
-//   - key_string::ParseCodes, differential against std::istringstream
-//     extraction (`>> int`, then `>> char`) in the "C" locale: over the message
-//     bytes from the text pointer to the end (no NUL needed), and over a host
-//     request's name as the bridge passes it (NUL-terminated, at most 255).
+// Input: u16 `at`, then the message; a text pointer at offset `at` - 16 lies
+// before the message, inside it, at its end or past it.
+// Checked: each field read succeeds exactly when the message holds the field,
+// with the little-endian value at its offset; MinimumSize and RouteOf follow
+// each kind's least size (exception 24, event 20, object and client data 40,
+// others 12). Find at the text pointer, at 40 and at the edges is true exactly
+// when the pointer lies inside and a NUL follows before the end, paddedSize then
+// the text's length rounded down to 4s plus 4, else untouched; so is each step
+// of a walk over packed strings. ReadHostRequest reads exactly when the whole
+// 276-byte record lies at offset 40, as records::DecodeHostRequest does.
+// key_string::ParseCodes agrees with std::istringstream (`>> int`, `>> char`,
+// "C" locale) over the bytes from the text pointer on (no NUL needed) and over
+// a host request's name as the bridge passes it.
 #include <algorithm>
 #include <locale>
 #include <sstream>
@@ -72,8 +66,7 @@ void CheckFields(const uint8_t* m, size_t size) {
   FUZZ_CHECK(route == (size < minimum ? Route::kTooShort : expected));
 }
 
-// The text pointer `offset` bytes from the message start, formed from the
-// address so that an offset outside the message is no out-of-range arithmetic.
+// The text pointer `offset` bytes from `m`, formed from the address: no out-of-range arithmetic.
 const uint8_t* At(const uint8_t* m, int64_t offset) {
   return reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(m) + static_cast<intptr_t>(offset));
 }

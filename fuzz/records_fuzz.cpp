@@ -1,21 +1,17 @@
 // Fuzz target: the client-data records (HostRequest, VarData, VarDump,
 // HostEvent) and the conversions the bridge applies to HostRequest.value.
 //
-// Input: the whole input is decoded as each of the four records, from a buffer
-// of exactly its length. Then, read from its front: u32 a, b and c, the u64
-// bits of a double, u16 n and a text of n % 4200 bytes (the input's, then a
-// filler pattern), from which one record of each kind is built.
-//
-// Checked against byte images built here at the records' fixed offsets:
-//   - a decode succeeds exactly when the bytes hold the whole record, and leaves
-//     its output untouched otherwise; the decoded record is the bytes, its text
-//     field cut at its first NUL or at width - 1 characters and zero after;
-//   - encoding that record gives back that image, and decoding it again
-//     changes nothing;
-//   - Make* and SetText give the numbers they were given and the text cut to
-//     width - 1 characters (SetText and TextLength count them), and the built
-//     record survives encode then decode byte for byte;
-//   - TruncateToInt32 and TruncateToInterval against std::trunc, for every double.
+// Input: decoded whole as each of the four records, from a buffer of exactly
+// its length; then, from its front: u32 a, b and c, the u64 bits of a double,
+// u16 n and a text of n % 4200 bytes (the input's, then a filler pattern), from
+// which one record of each kind is built.
+// Checked against byte images at the records' fixed offsets: a decode succeeds
+// exactly when the bytes hold the whole record, else leaves its output alone;
+// the record is the bytes with its text cut at the first NUL or width - 1 and
+// zero after; encoding gives the image back and decoding it again changes
+// nothing. Make* and SetText keep the numbers and the text cut to width - 1
+// (SetText and TextLength count it). TruncateToInt32 and TruncateToInterval
+// agree with std::trunc for every double.
 #include <cmath>
 
 #include "common/fuzz.h"
@@ -62,20 +58,15 @@ void CheckDecode(const Codec<R>& codec, const uint8_t* bytes, size_t size) {
   FUZZ_CHECK(std::memcmp(&again, &record, sizeof record) == 0);
 }
 
-// A record's expected bytes, field by field.
+// A record's expected bytes, field by field; Text returns the characters kept (at most width - 1).
 struct Image {
   std::unique_ptr<uint8_t[]> bytes;
-
   explicit Image(size_t size) : bytes(fuzz::Exact(nullptr, size)) {}
-  Image& U32(size_t at, uint32_t v) {
-    fuzz::Put32(&bytes[at], v);
-    return *this;
-  }
+  Image& U32(size_t at, uint32_t v) { fuzz::Put32(&bytes[at], v); return *this; }
   Image& F64(size_t at, double v) {
     const auto bits = fuzz::BitCast<uint64_t>(v);
     return U32(at, static_cast<uint32_t>(bits)).U32(at + 4, static_cast<uint32_t>(bits >> 32));
   }
-  // Returns the number of characters kept: at most width - 1.
   size_t Text(size_t at, size_t width, const std::string& text) {
     const size_t length = std::min(std::strlen(text.c_str()), width - 1);
     std::memcpy(&bytes[at], text.data(), length);

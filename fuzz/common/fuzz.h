@@ -1,6 +1,5 @@
 // What the fuzz targets share: a check that aborts with its place, little-endian
-// reads and writes done apart from the code under test, a heap copy of exactly
-// the bytes under test, and a reader of the fuzz input.
+// reads and writes apart from the code under test, exact heap copies, an input reader.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +10,7 @@
 #include <memory>
 #include <string>
 
-// A failed check prints the condition and its place and aborts, so libFuzzer
-// stops and writes the input that broke it.
+// A failed check prints the condition and aborts: libFuzzer writes the input.
 #define FUZZ_CHECK(condition) ((condition) ? void(0) : fuzz::Fail(#condition, __FILE__, __LINE__))
 
 namespace fuzz {
@@ -23,7 +21,6 @@ namespace fuzz {
 }
 
 inline uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
-inline uint64_t Le64(const uint8_t* p) { return Le32(p) | uint64_t{Le32(p + 4)} << 32; }
 inline void Put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> 8 * i);
 }
@@ -36,8 +33,7 @@ To BitCast(From from) {
   return to;
 }
 
-// `size` bytes on the heap, a copy of `data` (zeros when it is null):
-// AddressSanitizer reports any access before or past them.
+// `size` bytes on the heap, a copy of `data` (zeros when null): ASan reports any access past them.
 inline std::unique_ptr<uint8_t[]> Exact(const void* data, size_t size) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size]());
   if (data != nullptr && size != 0) std::memcpy(copy.get(), data, size);
@@ -52,14 +48,9 @@ class InputReader {
 
   bool Empty() const { return pos_ >= size_; }
   uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  uint16_t U16() {
-    const uint16_t low = Byte();
-    return static_cast<uint16_t>(low | Byte() << 8);
-  }
-  uint32_t U32() {
-    const uint32_t low = U16();
-    return low | uint32_t{U16()} << 16;
-  }
+  // Low part first: the operands of | are not sequenced.
+  uint16_t U16() { const uint16_t low = Byte(); return static_cast<uint16_t>(low | Byte() << 8); }
+  uint32_t U32() { const uint32_t low = U16(); return low | uint32_t{U16()} << 16; }
 
   // Up to `n` bytes (fewer at the end of the input); *taken receives how many.
   const uint8_t* Take(size_t n, size_t* taken) {
@@ -68,8 +59,7 @@ class InputReader {
     return data_ + pos_ - *taken;
   }
 
-  // `length` bytes of text: as many as the input still has, then a filler
-  // pattern, so that a short input can still ask for a long text.
+  // `length` bytes of text: what the input still has, then a filler pattern.
   std::string Text(size_t length) {
     size_t taken = 0;
     const uint8_t* p = Take(length, &taken);

@@ -1,7 +1,8 @@
 // The client library's side of the in-process channel, against a simulator
-// the test plays itself on its own thread: a window of class "FS98MAIN" that
-// keeps every record sent to it, host functions that record their calls, and
-// a raw pipe server for each connection's Open and its reply.
+// the test plays itself: a window of class "FS98MAIN" that keeps every record
+// sent to it, host functions that record their calls, and a raw pipe server for
+// each connection's Open and its reply. (A window of another process is
+// inprocess_bridge_test's.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,10 +11,8 @@
 #include "simconnect/SimConnect.h"
 #include "simconnect/client.h"
 #include "support/bytes.h"
-#include "support/child_process.h"
 #include "support/failing_allocations.h"
 #include "support/library_link.h"
-#include "support/paths.h"
 
 namespace {
 
@@ -22,8 +21,7 @@ using AttachFn = int (*)(const uint8_t* table);
 using DeliverFn = void (*)(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size, void* block);
 
 // One call of a host function: 'A'llocate, 'D'iscard, 'S'ubmit, 'R'elease or
-// 'U'nregister, with its arguments and, for a submit, the block's bytes. The
-// client calls them all on the test's thread.
+// 'U'nregister, with its arguments and, for a submit, the block's bytes.
 struct HostCall {
   char kind;
   uint32_t host, connection, size;
@@ -40,9 +38,7 @@ std::string Kinds() {
 }
 std::vector<void*> Released() {
   std::vector<void*> blocks;
-  for (const HostCall& call : g_calls) {
-    if (call.kind == 'R') blocks.push_back(call.block);
-  }
+  for (const HostCall& call : g_calls) if (call.kind == 'R') blocks.push_back(call.block);
   return blocks;
 }
 
@@ -87,9 +83,8 @@ std::vector<uint8_t> OpenReply(uint32_t size, uint32_t number, uint32_t kind = 2
   return size >= 304 ? Bytes(size).Raw(0, reply.data(), 12).U32(300, number).vec() : reply;
 }
 
-// Connections are opened through SimConnect_Open, which looks for the window.
 uint32_t IdOf(const LibraryLink& link) { return static_cast<SimConnectClient*>(link.handle)->CurrentConnectionId(); }
-// Where the message GetNextDispatch hands out next lies; null when none came.
+// Where the next message GetNextDispatch hands out lies; null when none came.
 const void* NextAt(LibraryLink& link, DWORD timeoutMs = 0) {
   const void* address = nullptr;
   link.Next(timeoutMs, &address);
@@ -100,22 +95,6 @@ bool DispatchReply(LibraryLink& link, const std::vector<uint8_t>& reply) {
   return link.server->Write(reply) && link.Next() == reply;
 }
 
-TEST(InProcessClientBeside, NoRegistrationWithTheWindowOfAnotherProcess) {
-  ASSERT_EQ(FindWindowW(L"FS98MAIN", nullptr), nullptr) << "another program has an FS98MAIN window open";
-  ChildProcess other;
-  ASSERT_TRUE(other.Start(WindowsPath(TVO_INPROCESS_HELPER), L"window", {true, false}));
-  ASSERT_TRUE(other.WaitForOutput("ready"));
-  LibraryLink beside("beside", 41088, LibraryLink::kOpen);
-  ASSERT_TRUE(beside.connected());
-  ASSERT_TRUE(DispatchReply(beside, OpenReply(308, 6)));
-  beside.Close();
-  other.CloseInput();
-  EXPECT_EQ(other.Wait(), 0);
-  EXPECT_NE(other.Output().find("records 0"), std::string::npos) << other.Output();
-  EXPECT_EQ(Kinds(), "");
-}
-
-// The window of this process, for each test.
 class InProcessClient : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -167,7 +146,7 @@ TEST_F(InProcessClient, EachConnectionRegistersTheFirstPumpsAndEachGetsOneOffer)
   EXPECT_EQ(g_calls[0].block, reinterpret_cast<void*>(&SimConnect_CallDispatch));
 }
 
-TEST_F(InProcessClient, RequestsAreBuiltInBlocksOfTheOneTableTaken) {
+TEST_F(InProcessClient, RequestsAreBuiltInBlocksOfTheOneTableTakenAndDeliveredBlocksGoBackOnce) {
   LibraryLink a("A", 41088, LibraryLink::kOpen);
   ASSERT_TRUE(a.connected());
   ASSERT_TRUE(DispatchReply(a, OpenReply(308, 7)));
@@ -199,12 +178,8 @@ TEST_F(InProcessClient, RequestsAreBuiltInBlocksOfTheOneTableTaken) {
   EXPECT_EQ(g_calls[3].block, g_calls[2].block);
   EXPECT_EQ(g_calls[6].bytes, Bytes(24).Header(0xF0000034, 5).U32(16, 1).U32(20, 3).vec());
   EXPECT_TRUE(a.server->ReadMessage(200).empty()) << "nothing more on the pipe";
-}
 
-TEST_F(InProcessClient, DeliveredBlocksAreReadInPlaceAndGoBackExactlyOnce) {
-  LibraryLink a("A", 41088, LibraryLink::kOpen);
-  ASSERT_TRUE(a.connected() && DispatchReply(a, OpenReply(308, 7)));
-  ASSERT_EQ(reinterpret_cast<AttachFn>(U64At(g_records.at(2), 16))(Table(7, IdOf(a)).data()), 1);
+  // Delivered blocks are read in place and go back to the host exactly once.
   const auto deliver = reinterpret_cast<DeliverFn>(U64At(g_records.at(2), 24));
   g_calls.clear();
   a.event.Wait(0);  // a notification the open reply may have left
