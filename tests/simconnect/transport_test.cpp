@@ -52,12 +52,18 @@ TEST(Transport, EachFailureEndsThePipeWithItsKindAndStatus) {
     ASSERT_TRUE(link.server->Write(c.before)) << c.what;
     EXPECT_EQ(link.Next(), c.before) << c.what;
     // The client may drop the pipe before the server's write of the bad message is complete.
-    if (c.bad.empty()) link.server->CloseClient(); else link.server->Write(c.bad);
+    if (c.bad.empty()) {
+      link.server->CloseClient();
+    } else {
+      link.server->Write(c.bad);
+    }
     ASSERT_TRUE(WaitUntil([&] { return link.Failed(); })) << c.what;
     EXPECT_EQ(ClientOf(link.handle)->FailureKindValue(), c.kind) << c.what;
     EXPECT_EQ(StatusOf(link.handle), c.status) << c.what;
     EXPECT_EQ(ClientOf(link.handle)->CurrentConnectionId(), 0u) << "a closed connection has no number";
-    if (!c.bad.empty()) EXPECT_TRUE(link.server->WaitForClientClose()) << c.what;
+    if (!c.bad.empty()) {
+      EXPECT_TRUE(link.server->WaitForClientClose()) << c.what;
+    }
     link.Close();
     // Counted once the first connection started what the system keeps.
     if (handles == 0 && WaitUntil([] { return LiveTransportCount() == 0; })) handles = process_stats::CountOpenHandles();

@@ -21,15 +21,7 @@ bool AppClient::Send(uint32_t command, const std::string& name, double value, ui
 bool AppClient::ReceiveOne(DWORD timeoutMs) {
   bridgectl::BridgeMessage message;
   std::string error;
-  switch (session_.Next(&message, timeoutMs, &error)) {
-    case bridgectl::BridgeSession::Wait::kMessage:
-      break;
-    case bridgectl::BridgeSession::Wait::kEnded:
-      ended_ = true;
-      return false;
-    default:
-      return false;
-  }
+  if (session_.Next(&message, timeoutMs, &error) != bridgectl::BridgeSession::Wait::kMessage) return false;
   switch (message.kind) {
     case bridgectl::MessageKind::kVarData:
       varData_.push_back(message.varData);
@@ -42,9 +34,6 @@ bool AppClient::ReceiveOne(DWORD timeoutMs) {
       break;
     case bridgectl::MessageKind::kException:
       exceptions_.push_back(message.exception);
-      break;
-    case bridgectl::MessageKind::kQuit:
-      ended_ = true;
       break;
     default:
       break;

@@ -39,11 +39,9 @@ class AppClient {
   // Reads what has arrived, waiting up to `timeoutMs` for the first message.
   void Pump(DWORD timeoutMs = 0);
   std::deque<records::VarData>& VarData() { return varData_; }
-  std::deque<records::HostEvent>& Events() { return events_; }
   // Exceptions the server answered this client's requests with (a correct
-  // client gets none), and whether the server quit.
+  // client gets none).
   const std::vector<uint32_t>& Exceptions() const { return exceptions_; }
-  bool Ended() const { return ended_; }
   bridgectl::BridgeSession& Session() { return session_; }
 
  private:
@@ -52,7 +50,6 @@ class AppClient {
   bool ReceiveOne(DWORD timeoutMs);
 
   bridgectl::BridgeSession session_;
-  bool ended_ = false;
   std::deque<records::VarData> varData_;
   std::deque<records::VarDump> varDumps_;
   std::deque<records::HostEvent> events_;

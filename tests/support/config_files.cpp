@@ -76,23 +76,10 @@ std::wstring ConfigFiles::PathOf(ConfigFolder folder) {
 }
 
 bool ConfigFiles::Write(ConfigFolder folder, const std::string& text) {
-  const int i = static_cast<int>(folder);
-  const std::wstring path = PathOf(folder);
-  if (!wrote_[i]) hadOld_[i] = ReadWholeFile(path, &old_[i]);
-  wrote_[i] = true;
-  return WriteWholeFile(path, text);
-}
-
-ConfigFiles::~ConfigFiles() {
-  for (int i = 0; i < 3; ++i) {
-    if (!wrote_[i]) continue;
-    const std::wstring path = PathOf(static_cast<ConfigFolder>(i));
-    if (hadOld_[i]) {
-      WriteWholeFile(path, old_[i]);
-    } else {
-      DeleteFileW(path.c_str());
-    }
-  }
+  std::unique_ptr<ScopedFile>& file = files_[static_cast<int>(folder)];
+  file.reset();  // what was there before this object wrote comes back first
+  file.reset(new ScopedFile(PathOf(folder), text));
+  return file->written();
 }
 
 bool RegistryPorts::SetRaw(bool ipv6, DWORD type, const void* data, DWORD bytes) {

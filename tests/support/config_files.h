@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 bool ReadWholeFile(const std::wstring& path, std::string* text);
@@ -42,19 +43,12 @@ std::string PipeSection(uint32_t index, const std::wstring& pipePath);
 // Programs that write the Documents folders hold the lock "documents".
 class ConfigFiles {
  public:
-  ConfigFiles() = default;
-  ~ConfigFiles();
-  ConfigFiles(const ConfigFiles&) = delete;
-  ConfigFiles& operator=(const ConfigFiles&) = delete;
-
   // Replaces the file in `folder` with `text`; false when it could not be written.
   bool Write(ConfigFolder folder, const std::string& text);
   static std::wstring PathOf(ConfigFolder folder);
 
  private:
-  std::string old_[3];
-  bool hadOld_[3] = {};
-  bool wrote_[3] = {};
+  std::unique_ptr<ScopedFile> files_[3];
 };
 
 // The simulator's port values under HKCU\SOFTWARE\Lockheed Martin\Prepar3D v6,

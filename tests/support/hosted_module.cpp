@@ -155,7 +155,6 @@ bool ServedModule::WaitUntilReady() {
 }
 
 simhost::AircraftHost& ServedModule::Aircraft() { return host_ != nullptr ? host_->Aircraft() : *aircraft_; }
-simhost::SimClock& ServedModule::Clock() { return host_ != nullptr ? host_->Clock() : *clock_; }
 
 std::shared_ptr<simhost::Session> ServedModule::BridgeSession() {
   return host_ != nullptr ? OpenSessionNamed(*host_, kBridgeClientName) : nullptr;

@@ -69,7 +69,6 @@ class ServedModule {
   simhost::SimHost& Host() { return *host_; }     // kSimhost
   RawServer& Raw() { return *raw_; }              // kRaw
   simhost::AircraftHost& Aircraft();              // behind the module's panel table
-  simhost::SimClock& Clock();
   LogCapture& Console() { return console_; }      // simhost's console lines
   // The module's session in simhost; null when it has not connected.
   std::shared_ptr<simhost::Session> BridgeSession();

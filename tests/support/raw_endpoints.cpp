@@ -225,15 +225,3 @@ bool RawClient::ConnectPipe(const std::wstring& path, DWORD timeoutMs) {
     }
   }
 }
-
-bool RawClient::ConnectTcp(int family, uint16_t port) {
-  CloseStream();
-  if (!StartTestWinsock()) return false;
-  socket_ = socket(family, SOCK_STREAM, IPPROTO_TCP);
-  if (socket_ == INVALID_SOCKET) return false;
-  sockaddr_storage address;
-  int length = Loopback(family, port, &address);
-  if (connect(socket_, reinterpret_cast<sockaddr*>(&address), length) == 0) return true;
-  CloseStream();
-  return false;
-}

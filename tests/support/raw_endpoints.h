@@ -1,8 +1,7 @@
 // Byte-level ends of a connection for tests: a raw server (one named-pipe
-// instance or one loopback TCP listener, one client at a time) and a raw
-// client (a pipe or a loopback TCP connection). The test thread drives them
-// synchronously; every wait has a time-out, so that a peer that misbehaves
-// fails the test instead of hanging it.
+// instance or one loopback TCP listener, one client at a time) and a raw pipe
+// client. The test thread drives them synchronously; every wait has a
+// time-out, so that a peer that misbehaves fails the test instead of hanging it.
 #pragma once
 
 #include <winsock2.h>
@@ -78,9 +77,6 @@ class RawClient : public RawEndpoint {
   RawClient() = default;
   // Opens the pipe at `path`, waiting for a free instance up to `timeoutMs`.
   bool ConnectPipe(const std::wstring& path, DWORD timeoutMs = 5000);
-  // Connects to the loopback address of `family` (AF_INET, AF_INET6) at `port`.
-  bool ConnectTcp(int family, uint16_t port);
-  bool WaitForServerClose(DWORD timeoutMs = 5000) { return WaitForPeerClose(timeoutMs); }
   void Close() { CloseStream(); }
 };
 
