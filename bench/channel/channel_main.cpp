@@ -17,6 +17,9 @@
 #include "clock.h"
 #include "report.h"
 #include "simconnect/SimConnect.h"
+#include "simconnect/protocol.h"
+#include "simconnect/wire.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -30,17 +33,11 @@ constexpr char kClientName[] = "Bench";
 
 // The next message of `kind`; false after 5 s without one.
 bool WaitForKind(HANDLE handle, HANDLE event, uint32_t kind) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    const void* message = nullptr;
-    uint32_t size = 0;
-    if (SimConnect_GetNextDispatch(handle, &message, &size) == S_OK) {
-      if (static_cast<const uint32_t*>(message)[2] == kind) return true;
-      continue;
-    }
-    if (GetTickCount() - start > 5000) return false;
-    WaitForSingleObject(event, 5);
-  }
+  return NextDispatch(handle, event, 5000,
+                      [kind](const uint8_t* message, uint32_t size) {
+                        return size >= protocol::kReceivedHeaderSize &&
+                               wire::LoadU32(message + protocol::kReceivedKindOffset) == kind;
+                      });
 }
 
 struct Figures {

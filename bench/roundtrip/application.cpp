@@ -18,6 +18,7 @@
 #include "simconnect/protocol.h"
 #include "simconnect/wire.h"
 #include "stats.h"
+#include "support/wait_until.h"
 
 namespace bench {
 
@@ -110,17 +111,9 @@ class EchoSide {
   // Hands out messages until `match` accepts one (the others are dropped).
   template <typename Match>
   bool WaitFor(Match match) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-      const void* message = nullptr;
-      uint32_t size = 0;
-      while (SimConnect_GetNextDispatch(handle_, &message, &size) == S_OK) {
-        if (size >= protocol::kReceivedHeaderSize && match(static_cast<const uint8_t*>(message), size)) return true;
-      }
-      const DWORD elapsed = GetTickCount() - start;
-      if (elapsed >= kAnswerTimeoutMs) return false;
-      WaitForSingleObject(event_, kAnswerTimeoutMs - elapsed);
-    }
+    return NextDispatch(handle_, event_, kAnswerTimeoutMs, [&](const uint8_t* message, uint32_t size) {
+      return size >= protocol::kReceivedHeaderSize && match(message, size);
+    });
   }
 
   HANDLE handle_ = nullptr;

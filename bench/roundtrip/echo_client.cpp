@@ -7,6 +7,7 @@
 #include "simconnect/SimConnect.h"
 #include "simconnect/protocol.h"
 #include "simconnect/wire.h"
+#include "support/wait_until.h"
 
 namespace bench {
 
@@ -17,20 +18,10 @@ constexpr uint32_t kEchoRequestSubscription = 1;
 }  // namespace
 
 bool EchoClient::WaitForOpenReply(DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const void* message = nullptr;
-    uint32_t size = 0;
-    while (SimConnect_GetNextDispatch(handle_, &message, &size) == S_OK) {
-      if (size >= protocol::kReceivedHeaderSize &&
-          wire::LoadU32(static_cast<const uint8_t*>(message) + protocol::kReceivedKindOffset) == protocol::kKindOpen) {
-        return true;
-      }
-    }
-    const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeoutMs) return false;
-    WaitForSingleObject(event_, timeoutMs - elapsed);
-  }
+  return NextDispatch(handle_, event_, timeoutMs, [](const uint8_t* message, uint32_t size) {
+    return size >= protocol::kReceivedHeaderSize &&
+           wire::LoadU32(message + protocol::kReceivedKindOffset) == protocol::kKindOpen;
+  });
 }
 
 bool EchoClient::Start(std::string* error) {

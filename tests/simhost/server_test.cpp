@@ -37,14 +37,10 @@ struct Client {
   }
   // The next message, waiting up to 5 s.
   bool Next(Message* out) {
-    const void* data = nullptr;
-    uint32_t size = 0;
-    for (const DWORD start = GetTickCount(); SimConnect_GetNextDispatch(handle, &data, &size) != S_OK;) {
-      if (GetTickCount() - start > 5000) return false;
-      event.Wait(100);
-    }
-    out->assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-    return true;
+    return NextDispatch(handle, event.handle, 5000, [out](const uint8_t* bytes, uint32_t size) {
+      out->assign(bytes, bytes + size);
+      return true;
+    });
   }
   // What arrives before the answer to a title request sent now: by then the
   // server has handled every earlier request of this client.

@@ -48,20 +48,13 @@ HRESULT LibraryLink::Close() {
 bool LibraryLink::Failed() const { return handle != nullptr && static_cast<SimConnectClient*>(handle)->HasFailed(); }
 
 std::vector<uint8_t> LibraryLink::Next(DWORD timeoutMs, const void** address) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const void* message = nullptr;
-    uint32_t size = 0;
-    if (SimConnect_GetNextDispatch(handle, &message, &size) == S_OK) {
-      const auto* bytes = static_cast<const uint8_t*>(message);
-      if (address != nullptr) *address = message;
-      return std::vector<uint8_t>(bytes, bytes + size);
-    }
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeoutMs) {
-      if (address != nullptr) *address = nullptr;
-      return {};
-    }
-    event.Wait(timeoutMs - elapsed);
-  }
+  std::vector<uint8_t> next;
+  const uint8_t* at = nullptr;
+  NextDispatch(handle, event.handle, timeoutMs, [&](const uint8_t* bytes, uint32_t size) {
+    next.assign(bytes, bytes + size);
+    at = bytes;
+    return true;
+  });
+  if (address != nullptr) *address = at;
+  return next;
 }

@@ -1,9 +1,13 @@
-// Waiting in tests, always with a time-out: the one poll of a condition, and
-// an event to wait on.
+// Waiting in tests, always with a time-out: the one poll of a condition, an
+// event to wait on, and the next message of a client library connection.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
+
+#include <cstdint>
+
+#include "simconnect/SimConnect.h"
 
 // Polls `condition` every millisecond or so until it holds or `timeoutMs`
 // passes; returns its last value.
@@ -15,6 +19,24 @@ bool WaitUntil(Condition&& condition, DWORD timeoutMs = 5000) {
     Sleep(1);
   }
   return true;
+}
+
+// The next message that SimConnect_GetNextDispatch hands out on `handle`,
+// accepted by `accept(bytes, size)` (messages it refuses are dropped), waiting
+// on the connection's `event` up to `timeoutMs`. False when none came.
+template <typename Accept>
+bool NextDispatch(HANDLE handle, HANDLE event, DWORD timeoutMs, Accept&& accept) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const void* message = nullptr;
+    uint32_t size = 0;
+    while (SimConnect_GetNextDispatch(handle, &message, &size) == S_OK) {
+      if (accept(static_cast<const uint8_t*>(message), size)) return true;
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeoutMs) return false;
+    WaitForSingleObject(event, timeoutMs - elapsed);
+  }
 }
 
 // An auto-reset, unnamed event owned by the test.
