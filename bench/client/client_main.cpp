@@ -34,7 +34,7 @@ constexpr uint32_t kRequestSize = protocol::set_client_data::kFixedSize + kRecor
 constexpr DWORD kDrainTimeoutMs = 120000;
 
 // The server makes its next pipe instance once the previous client has gone.
-void WaitForListeningServer() { WaitNamedPipeW(kSimulatorPipePath, 5000); }
+void WaitForListeningServer() { WaitNamedPipeW(endpoints::kDefaultPipePath, 5000); }
 
 // Requests per second through the library: from the first call until the
 // server has read every byte. *callRate: calls per second (they only queue).
@@ -71,7 +71,7 @@ std::vector<uint8_t> EncodedRequest() {
 // completion callback).
 HANDLE OpenRawPipe() {
   WaitForListeningServer();
-  return CreateFileW(kSimulatorPipePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+  return CreateFileW(endpoints::kDefaultPipePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                      nullptr);
 }
 

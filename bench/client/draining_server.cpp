@@ -13,7 +13,7 @@ constexpr DWORD kAcceptStepMs = 100;
 // A client sends until it closes its end; a read never waits this long.
 constexpr DWORD kReadTimeoutMs = 600000;
 
-std::unique_ptr<RawServer> Listen() { return RawServer::ListenPipe(kSimulatorPipePath); }
+std::unique_ptr<RawServer> Listen() { return RawServer::ListenPipe(endpoints::kDefaultPipePath); }
 
 }  // namespace
 

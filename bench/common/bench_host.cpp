@@ -13,7 +13,7 @@ namespace bench {
 
 bool BenchHost::Start(const HostSettings& settings, std::string* error) {
   simhost::SimHostOptions options;
-  options.pipeName = simhost::kDefaultPipeName;
+  options.pipeName = endpoints::kDefaultPipeName;
   options.tcp6 = false;
   options.tcp4 = false;
   options.writeRegistry = false;

@@ -6,12 +6,13 @@
 #include "simconnect/protocol.h"
 #include "simconnect/received_string.h"
 #include "simconnect/transport/inprocess_channel.h"
+#include "simconnect/transport/inprocess_records.h"
 
 namespace {
 
-// The simulator's pump-all call: SimConnect_CallDispatch(null, -2, -3).
-const DispatchProc kPumpAllCallback = reinterpret_cast<DispatchProc>(static_cast<intptr_t>(-2));
-void* const kPumpAllContext = reinterpret_cast<void*>(static_cast<intptr_t>(-3));
+// The simulator's pump-all call (see inprocess_records.h).
+const DispatchProc kPumpAllCallback = reinterpret_cast<DispatchProc>(inprocess::kPumpAllCallback);
+void* const kPumpAllContext = reinterpret_cast<void*>(inprocess::kPumpAllContext);
 
 bool IsMessage(const MessageRecord* record) {
   return record->data != nullptr && record->size >= protocol::kReceivedHeaderSize;

@@ -88,7 +88,7 @@ TEST(UnloadTest, AWorkerInsideSendMessageToTheMainWindowIsLetThroughByStop) {
                                       windowClass.hInstance, nullptr);
   ASSERT_NE(window, nullptr);
   CyclesLeaveNothingBehind(1, 0, [] {
-    std::unique_ptr<RawServer> server = RawServer::ListenPipe(kSimulatorPipePath);
+    std::unique_ptr<RawServer> server = RawServer::ListenPipe(endpoints::kDefaultPipePath);
     ASSERT_NE(server, nullptr);
     HostedModule module;
     ASSERT_TRUE(module.Load());

@@ -25,7 +25,7 @@ class WorkerTest : public ::testing::Test {
     panels.Put(1, "GEAR_DOWN", 1.0);
     SetTick(40000);  // past the rescan period: the first pass rescans
     bridge_log::InitPath();
-    server = RawServer::ListenPipe(kSimulatorPipePath);
+    server = RawServer::ListenPipe(endpoints::kDefaultPipePath);
     ASSERT_NE(server, nullptr);
     startedAt = std::time(nullptr);
     const auto thread = reinterpret_cast<HANDLE>(bridge::StartBridge());

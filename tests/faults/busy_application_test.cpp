@@ -50,7 +50,7 @@ class Subscriber {
                                                      records::kDatumIdUnused);
     std::vector<uint8_t> subscribe(protocol::request_client_data::kSize, 0);
     request_encoding::WriteRequestClientData(subscribe.data(), 1, 7, 2, records::kPeriodOnSet, 0, 0, 0, 0);
-    if (!pipe_.ConnectPipe(kSimulatorPipePath)) return false;
+    if (!pipe_.ConnectPipe(endpoints::kDefaultPipePath)) return false;
     uint32_t sendId = 0;
     for (std::vector<uint8_t>* request : {&open, &map, &define, &subscribe}) {
       wire::StoreU32(request->data() + protocol::kRequestSendIdOffset, ++sendId);

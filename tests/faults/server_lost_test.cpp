@@ -85,7 +85,7 @@ void SimhostStops() {
 }
 
 bool WaitForPipe() {
-  return WaitUntil([] { return WaitNamedPipeW(kSimulatorPipePath, 50) != FALSE; }, 20000);
+  return WaitUntil([] { return WaitNamedPipeW(endpoints::kDefaultPipePath, 50) != FALSE; }, 20000);
 }
 
 void SimhostProcessKilled() {
@@ -109,7 +109,7 @@ void SimhostProcessKilled() {
   ASSERT_TRUE(simhost.Kill(0xDEAD));
   EXPECT_EQ(simhost.ExitCode(), 0xDEADu);
   SetLastError(0xDEADBEEF);
-  EXPECT_FALSE(WaitNamedPipeW(kSimulatorPipePath, 50)) << "the pipe went with the process";
+  EXPECT_FALSE(WaitNamedPipeW(endpoints::kDefaultPipePath, 50)) << "the pipe went with the process";
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   // Once its messages are read, the library reports the broken pipe's status.
   HRESULT result = S_OK;

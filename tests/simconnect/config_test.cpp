@@ -108,7 +108,7 @@ TEST(Config, TheThreeFoldersDecideKeyByKeyAndANumberedSectionMustExist) {
   const std::wstring publicPipe = UniquePipePath("public"), currentPipe = UniquePipePath("current");
   auto publicServer = RawServer::ListenPipe(publicPipe);
   auto currentServer = RawServer::ListenPipe(currentPipe);
-  auto defaultServer = RawServer::ListenPipe(kSimulatorPipePath);
+  auto defaultServer = RawServer::ListenPipe(endpoints::kDefaultPipePath);
   ASSERT_TRUE(publicServer && currentServer && defaultServer);
   // Public Documents leads to TCP on a host that does not resolve; Documents
   // turns back to the pipe; the current directory names the local pipe.
@@ -152,11 +152,11 @@ TEST(Config, TheChainGoesOnFromLoopbackOnlyAndEndsAtTheDefaultPipe) {
   ASSERT_TRUE(registry.Set(true, closed));
   EXPECT_EQ(OpenOn(1, server4.get()), S_OK);
   ASSERT_TRUE(registry.Set(false, closed));
-  auto defaultServer = RawServer::ListenPipe(kSimulatorPipePath);
+  auto defaultServer = RawServer::ListenPipe(endpoints::kDefaultPipePath);
   EXPECT_EQ(OpenOn(1, defaultServer.get()), S_OK);
   // Listeners everywhere, yet a remote pipe or host fails alone.
   defaultServer = nullptr;
-  defaultServer = RawServer::ListenPipe(kSimulatorPipePath);
+  defaultServer = RawServer::ListenPipe(endpoints::kDefaultPipePath);
   ASSERT_TRUE(registry.Set(true, server6->Port()) && registry.Set(false, server4->Port()));
   EXPECT_EQ(OpenOn(2), E_FAIL);
   EXPECT_EQ(OpenOn(3), E_FAIL);

@@ -84,7 +84,7 @@ bool ConfigFiles::Write(ConfigFolder folder, const std::string& text) {
 
 bool RegistryPorts::SetRaw(bool ipv6, DWORD type, const void* data, DWORD bytes) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
     return false;
   }
   LONG result = RegSetValueExW(key, ValueName(ipv6), 0, type, static_cast<const BYTE*>(data), bytes);
@@ -100,7 +100,7 @@ std::wstring RegistryPorts::Get(bool ipv6) {
   wchar_t value[64] = {};
   DWORD bytes = sizeof value - sizeof(wchar_t);
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
   LONG result = RegQueryValueExW(key, ValueName(ipv6), nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes);
   RegCloseKey(key);
   return result == ERROR_SUCCESS ? std::wstring(value) : std::wstring();
@@ -108,7 +108,7 @@ std::wstring RegistryPorts::Get(bool ipv6) {
 
 void RegistryPorts::Clear() {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
   RegDeleteValueW(key, ValueName(false));
   RegDeleteValueW(key, ValueName(true));
   RegCloseKey(key);
@@ -116,5 +116,5 @@ void RegistryPorts::Clear() {
 
 void RegistryPorts::RemoveKey() {
   Clear();
-  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey);
 }

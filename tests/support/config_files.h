@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "simconnect/endpoints.h"
+
 bool ReadWholeFile(const std::wstring& path, std::string* text);
 bool WriteWholeFile(const std::wstring& path, const std::string& text);
 
@@ -51,7 +53,7 @@ class ConfigFiles {
   std::unique_ptr<ScopedFile> files_[3];
 };
 
-// The simulator's port values under HKCU\SOFTWARE\Lockheed Martin\Prepar3D v6,
+// The simulator's port values under its registry key (simconnect/endpoints.h),
 // removed before and after each use (lock "registry").
 class RegistryPorts {
  public:
@@ -71,6 +73,5 @@ class RegistryPorts {
   // Removes the key itself (it holds nothing but the two values).
   void RemoveKey();
 
-  static const wchar_t* ValueName(bool ipv6) { return ipv6 ? L"SimConnect_Port_IPv6" : L"SimConnect_Port_IPv4"; }
-  static constexpr const wchar_t* kKey = L"SOFTWARE\\Lockheed Martin\\Prepar3D v6";
+  static const wchar_t* ValueName(bool ipv6) { return ipv6 ? endpoints::kPortValueIPv6 : endpoints::kPortValueIPv4; }
 };

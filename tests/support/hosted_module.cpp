@@ -68,7 +68,7 @@ ServedModule::~ServedModule() {
 
 bool ServedModule::StartSimhost() {
   simhost::SimHostOptions options;
-  options.pipeName = simhost::kDefaultPipeName;  // the module opens no other
+  options.pipeName = endpoints::kDefaultPipeName;  // the module opens no other
   options.tcp6 = options_.tcp;
   options.tcp4 = options_.tcp;
   options.manualClock = !options_.runFrames;
@@ -104,7 +104,7 @@ bool ServedModule::Start(const ServedOptions& options) {
     }
   }
   if (options.server == ServedOptions::Server::kRaw) {
-    raw_ = RawServer::ListenPipe(kSimulatorPipePath);
+    raw_ = RawServer::ListenPipe(endpoints::kDefaultPipePath);
     if (raw_ == nullptr) {
       ADD_FAILURE() << "cannot create the simulator's pipe";
       return false;

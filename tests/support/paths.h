@@ -1,11 +1,10 @@
-// Names of things on disk and in the pipe namespace, as tests spell them.
+// Names of things on disk and in the pipe namespace, as tests spell them (the
+// simulator's own pipe: simconnect/endpoints.h).
 #pragma once
 
 #include <string>
 
-// The simulator's default pipe, which SimConnect clients try when nothing
-// else is configured.
-constexpr wchar_t kSimulatorPipePath[] = L"\\\\.\\pipe\\Lockheed Martin Prepar3D v6\\SimConnect";
+#include "simconnect/endpoints.h"
 
 // A build path of the host (/a/b/c.dll) as Wine shows it to Windows programs:
 // on drive Z:, with backslashes (Z:\a\b\c.dll).

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "simconnect/endpoints.h"
+
 namespace simhost {
 
 namespace {
@@ -25,18 +27,18 @@ void RemoveIfUnchanged(HKEY key, const wchar_t* name, const std::wstring& text) 
 
 bool RegistryPorts::Write(uint16_t port6, uint16_t port4) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kPortsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
       ERROR_SUCCESS) {
     return false;
   }
   bool ok = true;
   if (port6 != 0) {
     written6_ = std::to_wstring(port6);
-    ok = WriteValue(key, kPortValue6, written6_) && ok;
+    ok = WriteValue(key, endpoints::kPortValueIPv6, written6_) && ok;
   }
   if (port4 != 0) {
     written4_ = std::to_wstring(port4);
-    ok = WriteValue(key, kPortValue4, written4_) && ok;
+    ok = WriteValue(key, endpoints::kPortValueIPv4, written4_) && ok;
   }
   RegCloseKey(key);
   return ok;
@@ -45,9 +47,9 @@ bool RegistryPorts::Write(uint16_t port6, uint16_t port4) {
 void RegistryPorts::Remove() {
   if (written6_.empty() && written4_.empty()) return;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kPortsKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    if (!written6_.empty()) RemoveIfUnchanged(key, kPortValue6, written6_);
-    if (!written4_.empty()) RemoveIfUnchanged(key, kPortValue4, written4_);
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    if (!written6_.empty()) RemoveIfUnchanged(key, endpoints::kPortValueIPv6, written6_);
+    if (!written4_.empty()) RemoveIfUnchanged(key, endpoints::kPortValueIPv4, written4_);
     RegCloseKey(key);
   }
   written6_.clear();

@@ -1,6 +1,5 @@
 // The TCP ports of the running server, left in the current user's registry as
-// the simulator leaves them: under HKCU "SOFTWARE\Lockheed Martin\Prepar3D v6",
-// "SimConnect_Port_IPv6" and "SimConnect_Port_IPv4", each the port as text
+// the simulator leaves them (simconnect/endpoints.h), each the port as text
 // (REG_SZ). Clients that find no pipe read them to connect over TCP.
 #pragma once
 
@@ -8,10 +7,6 @@
 #include <string>
 
 namespace simhost {
-
-constexpr wchar_t kPortsKey[] = L"SOFTWARE\\Lockheed Martin\\Prepar3D v6";
-constexpr wchar_t kPortValue6[] = L"SimConnect_Port_IPv6";
-constexpr wchar_t kPortValue4[] = L"SimConnect_Port_IPv4";
 
 class RegistryPorts {
  public:

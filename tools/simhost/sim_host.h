@@ -26,15 +26,15 @@
 #include "registry_ports.h"
 #include "server_core.h"
 #include "sim_clock.h"
+#include "simconnect/endpoints.h"
 
 namespace simhost {
 
 // The pipe name (below \\.\pipe\) that clients use when configured for none.
-constexpr wchar_t kDefaultPipeName[] = L"Lockheed Martin Prepar3D v6\\SimConnect";
 
 struct SimHostOptions {
   bool pipe = true;
-  std::wstring pipeName = kDefaultPipeName;  // below \\.\pipe\ .
+  std::wstring pipeName = endpoints::kDefaultPipeName;  // below \\.\pipe\ .
   bool tcp6 = true;
   bool tcp4 = true;
   uint16_t port6 = 0;  // 0: a port the system chooses

@@ -10,10 +10,11 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "simconnect/endpoints.h"
+
 namespace {
 
 constexpr wchar_t kConfigFileName[] = L"SimConnect.cfg";
-constexpr wchar_t kRegistryKey[] = L"SOFTWARE\\Lockheed Martin\\Prepar3D v6";
 constexpr DWORD kValueBufferUnits = 2048;      // one key's value
 constexpr DWORD kSectionProbeUnits = 30;       // enough to see that a section has an entry
 constexpr DWORD kRegistryPortBytes = 20;       // ten UTF-16 units, terminator included
@@ -140,9 +141,9 @@ void ReadConfigSection(const wchar_t* path, uint32_t index, ConnectionSettings& 
 void ReadRegistryPort(bool ipv6, wchar_t (&port)[kConfigTextUnits]) {
   port[0] = L'\0';
   RegistryKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return;
 
-  const wchar_t* name = ipv6 ? L"SimConnect_Port_IPv6" : L"SimConnect_Port_IPv4";
+  const wchar_t* name = ipv6 ? endpoints::kPortValueIPv6 : endpoints::kPortValueIPv4;
   DWORD size = kRegistryPortBytes;
   // The value's type is not checked: whatever bytes it holds are taken as text.
   LONG result = RegQueryValueExW(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(port), &size);

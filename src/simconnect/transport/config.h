@@ -23,7 +23,7 @@ uint32_t ConfigSectionExists(const wchar_t* path, uint32_t index);
 // section of one file, in this order.
 void ReadConfigSection(const wchar_t* path, uint32_t index, ConnectionSettings& settings);
 // Empties `port`, then reads "SimConnect_Port_IPv6" (ipv6) or
-// "SimConnect_Port_IPv4" from HKCU\SOFTWARE\Lockheed Martin\Prepar3D v6.
+// "SimConnect_Port_IPv4" from the simulator's registry key (endpoints.h).
 void ReadRegistryPort(bool ipv6, wchar_t (&port)[kConfigTextUnits]);
 // Full paths of SimConnect.cfg in Public Documents, Documents and the current
 // directory, in that order; an entry is empty when its folder is unavailable.

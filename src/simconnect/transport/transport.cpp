@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "simconnect/endpoints.h"
 #include "simconnect/transport/transport_internal.h"
 
 using transport_detail::ConnectionLockGuard;
@@ -221,7 +222,7 @@ void FormatPipePath(wchar_t (&path)[MAX_PATH], const wchar_t* server, const wcha
   if (pipeName != nullptr && pipeName[0] != L'\0') {
     AppendPath(path, length, pipeName);
   } else {
-    AppendPath(path, length, L"Lockheed Martin Prepar3D v6\\SimConnect");
+    AppendPath(path, length, endpoints::kDefaultPipeName);
   }
 }
 
