@@ -49,10 +49,10 @@ bool BenchPanels::ParseId(const char* name, uint32_t* id) {
 BenchPanels::BenchPanels(uint32_t count, Values values) : values_(values) {
   names_.reserve(count);
   for (uint32_t id = 0; id < count; ++id) names_.push_back(MakeName(id));
-  table_[49] = Entry(&BenchPanels::LookupVariableId);
-  table_[51] = Entry(&BenchPanels::ReadVariableValue);
-  table_[53] = Entry(&BenchPanels::WriteVariableValue);
-  table_[57] = Entry(&BenchPanels::GetVariableName);
+  table_[panel_table::kLookupVariableId] = Entry(&BenchPanels::LookupVariableId);
+  table_[panel_table::kReadVariableValue] = Entry(&BenchPanels::ReadVariableValue);
+  table_[panel_table::kWriteVariableValue] = Entry(&BenchPanels::WriteVariableValue);
+  table_[panel_table::kGetVariableName] = Entry(&BenchPanels::GetVariableName);
   current = this;
 }
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "lvar/panel_table.h"
+
 namespace bench {
 
 class BenchPanels {
@@ -49,7 +51,7 @@ class BenchPanels {
   static void WriteVariableValue(int32_t id, double value);
   static const char* GetVariableName(int32_t id);
 
-  void* table_[64] = {};
+  void* table_[panel_table::kEntries] = {};
   std::vector<std::string> names_;
   Values values_;
   std::atomic<uint64_t> reads_{0};

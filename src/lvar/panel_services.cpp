@@ -13,7 +13,7 @@ namespace {
 // out as bytes, which turns a table slot into a function pointer without a
 // cast between object and function pointers.
 template <typename Fn>
-Fn Entry(int position) {
+Fn Entry(size_t position) {
   void* table = Panels;
   if (table == nullptr) return nullptr;
   Fn fn = nullptr;
@@ -27,22 +27,22 @@ Fn Entry(int position) {
 bool Available() { return Panels != nullptr; }
 
 int32_t LookupVariableId(const char* name) {
-  auto fn = Entry<LookupVariableIdFn>(kLookupVariableIdPosition);
+  auto fn = Entry<panel_table::LookupVariableIdFn>(panel_table::kLookupVariableId);
   return fn != nullptr ? fn(name) : -1;
 }
 
 double ReadVariableValue(int32_t id) {
-  auto fn = Entry<ReadVariableValueFn>(kReadVariableValuePosition);
+  auto fn = Entry<panel_table::ReadVariableValueFn>(panel_table::kReadVariableValue);
   return fn != nullptr ? fn(id) : 0.0;
 }
 
 void WriteVariableValue(int32_t id, double value) {
-  auto fn = Entry<WriteVariableValueFn>(kWriteVariableValuePosition);
+  auto fn = Entry<panel_table::WriteVariableValueFn>(panel_table::kWriteVariableValue);
   if (fn != nullptr) fn(id, value);
 }
 
 const char* GetVariableName(int32_t id) {
-  auto fn = Entry<GetVariableNameFn>(kGetVariableNamePosition);
+  auto fn = Entry<panel_table::GetVariableNameFn>(panel_table::kGetVariableName);
   return fn != nullptr ? fn(id) : nullptr;
 }
 

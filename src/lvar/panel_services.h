@@ -1,23 +1,13 @@
-// The four entries of the simulator's panel-service table that reach the
-// aircraft's local panel variables. Every call reads `Panels` afresh: the
-// simulator may fill it after the module started, and a test may swap it.
+// Calls through the four entries of the simulator's panel-service table
+// (panel_table.h). Every call reads `Panels` afresh: the simulator may fill it
+// after the module started, and a test may swap it.
 #pragma once
 
 #include <cstdint>
 
+#include "lvar/panel_table.h"
+
 namespace panels {
-
-// Positions of the entries in the table of 8-byte function addresses.
-constexpr int kLookupVariableIdPosition = 49;
-constexpr int kReadVariableValuePosition = 51;
-constexpr int kWriteVariableValuePosition = 53;
-constexpr int kGetVariableNamePosition = 57;
-
-// Signatures of the entries; ids are 32-bit signed integers.
-using LookupVariableIdFn = int32_t (*)(const char* name);
-using ReadVariableValueFn = double (*)(int32_t id);
-using WriteVariableValueFn = void (*)(int32_t id, double value);
-using GetVariableNameFn = const char* (*)(int32_t id);
 
 // Every id below this one is enumerated by a scan (0 to 65534).
 constexpr int32_t kVariableIdLimit = 65535;

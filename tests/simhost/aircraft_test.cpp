@@ -25,10 +25,10 @@ class AircraftTest : public ::testing::Test {
   simhost::SimClock clock{30};
   simhost::AircraftHost aircraft{clock, FakeNow};
   const uint64_t* table = simhost::InstallPanelServices(&aircraft);
-  const simhost::LookupVariableIdFn lookup = reinterpret_cast<simhost::LookupVariableIdFn>(table[49]);
-  const simhost::ReadVariableValueFn read = reinterpret_cast<simhost::ReadVariableValueFn>(table[51]);
-  const simhost::WriteVariableValueFn write = reinterpret_cast<simhost::WriteVariableValueFn>(table[53]);
-  const simhost::GetVariableNameFn name = reinterpret_cast<simhost::GetVariableNameFn>(table[57]);
+  const panel_table::LookupVariableIdFn lookup = reinterpret_cast<panel_table::LookupVariableIdFn>(table[49]);
+  const panel_table::ReadVariableValueFn read = reinterpret_cast<panel_table::ReadVariableValueFn>(table[51]);
+  const panel_table::WriteVariableValueFn write = reinterpret_cast<panel_table::WriteVariableValueFn>(table[53]);
+  const panel_table::GetVariableNameFn name = reinterpret_cast<panel_table::GetVariableNameFn>(table[57]);
 };
 
 }  // namespace
@@ -38,7 +38,7 @@ TEST_F(AircraftTest, TheSampleAirlinerMovesWithTheFramesAndAnswersTheMjcHandshak
   std::string error;
   ASSERT_TRUE(simhost::LoadAircraftFile(SIMHOST_AIRCRAFT_DIR "/airliner_mjc.aircraft", &sample, &error)) << error;
   aircraft.Load(sample);
-  for (size_t i = 0; i < simhost::kPanelTableEntries; ++i) {
+  for (size_t i = 0; i < panel_table::kEntries; ++i) {
     EXPECT_EQ(table[i] != 0, i == 49 || i == 51 || i == 53 || i == 57) << "entry " << i;
   }
   // The file's 52 variables in its order, then the four handshake variables.

@@ -21,10 +21,10 @@ void* TableEntry(Fn fn) {
 }  // namespace
 
 FakePanels::FakePanels() {
-  table_[49] = TableEntry(&FakePanels::Lookup);
-  table_[51] = TableEntry(&FakePanels::Read);
-  table_[53] = TableEntry(&FakePanels::Write);
-  table_[57] = TableEntry(&FakePanels::Name);
+  table_[panel_table::kLookupVariableId] = TableEntry(&FakePanels::Lookup);
+  table_[panel_table::kReadVariableValue] = TableEntry(&FakePanels::Read);
+  table_[panel_table::kWriteVariableValue] = TableEntry(&FakePanels::Write);
+  table_[panel_table::kGetVariableName] = TableEntry(&FakePanels::Name);
   current = this;
   Panels = table_;
 }

@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "lvar/panel_table.h"
+
 class FakePanels {
  public:
   // What the aircraft shows in a code variable: the work is done; no MJC
@@ -71,7 +73,7 @@ class FakePanels {
     std::string name;  // empty: no variable at this id
     double value = 0.0;
   };
-  void* table_[64] = {};
+  void* table_[panel_table::kEntries] = {};
   std::vector<Variable> byId_;
   std::unordered_map<std::string, int32_t> ids_;
   int32_t mjcFirst_ = -1;

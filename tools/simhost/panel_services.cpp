@@ -35,12 +35,12 @@ uint64_t AddressOf(const void* function) { return static_cast<uint64_t>(reinterp
 
 struct Table {
   Table() {
-    entries[kLookupVariableIdEntry] = AddressOf(reinterpret_cast<const void*>(&LookupVariableIdService));
-    entries[kReadVariableValueEntry] = AddressOf(reinterpret_cast<const void*>(&ReadVariableValueService));
-    entries[kWriteVariableValueEntry] = AddressOf(reinterpret_cast<const void*>(&WriteVariableValueService));
-    entries[kGetVariableNameEntry] = AddressOf(reinterpret_cast<const void*>(&GetVariableNameService));
+    entries[panel_table::kLookupVariableId] = AddressOf(reinterpret_cast<const void*>(&LookupVariableIdService));
+    entries[panel_table::kReadVariableValue] = AddressOf(reinterpret_cast<const void*>(&ReadVariableValueService));
+    entries[panel_table::kWriteVariableValue] = AddressOf(reinterpret_cast<const void*>(&WriteVariableValueService));
+    entries[panel_table::kGetVariableName] = AddressOf(reinterpret_cast<const void*>(&GetVariableNameService));
   }
-  uint64_t entries[kPanelTableEntries] = {};
+  uint64_t entries[panel_table::kEntries] = {};
 };
 
 Table& TheTable() {
