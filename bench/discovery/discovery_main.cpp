@@ -28,6 +28,7 @@
 #include "lvar/bridge_services.h"
 #include "lvar/lvar_handler.h"
 #include "lvar/panel_services.h"
+#include "lvar/variable_names.h"
 #include "report.h"
 #include "stats.h"
 
@@ -48,12 +49,18 @@ double MedianMs(int repeat, const std::function<void()>& prepare, const std::fun
   return Summarize(samples).median;
 }
 
+// The four handshake lookups with which every scan starts.
+void LookupHandshake() {
+  for (const char* name : {variable_names::kMjcReadValue, variable_names::kMjcReadCode, variable_names::kMjcWriteValue,
+                           variable_names::kMjcWriteCode}) {
+    panels::LookupVariableId(name);
+  }
+}
+
 // The table calls of a rebuild: every id's name, the first value of each
 // variable found, and the four handshake lookups.
 void RebuildCalls() {
-  for (const char* name : {"MJC_VAR_READ_VALUE", "MJC_VAR_READ_CODE", "MJC_VAR_WRITE_VALUE", "MJC_VAR_WRITE_CODE"}) {
-    panels::LookupVariableId(name);
-  }
+  LookupHandshake();
   for (int32_t id = 0; id < panels::kVariableIdLimit; ++id) {
     const char* name = panels::GetVariableName(id);
     if (name != nullptr && name[0] != '\0') panels::ReadVariableValue(id);
@@ -63,9 +70,7 @@ void RebuildCalls() {
 // The table calls of a rescan that finds nothing new: the handshake lookups,
 // one lookup per known name, every id's name.
 void RescanCalls(const std::vector<std::string>& names) {
-  for (const char* name : {"MJC_VAR_READ_VALUE", "MJC_VAR_READ_CODE", "MJC_VAR_WRITE_VALUE", "MJC_VAR_WRITE_CODE"}) {
-    panels::LookupVariableId(name);
-  }
+  LookupHandshake();
   for (const std::string& name : names) panels::LookupVariableId(name.c_str());
   for (int32_t id = 0; id < panels::kVariableIdLimit; ++id) panels::GetVariableName(id);
 }

@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <utility>
 
-namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
+#include "lvar/variable_names.h"
 
 const std::string& LVARRegistry::Fold(const char* name) const {
   key_.clear();
-  for (const char* p = name; *p != '\0'; ++p) key_.push_back(FoldAscii(*p));
+  for (const char* p = name; *p != '\0'; ++p) key_.push_back(variable_names::FoldAscii(*p));
   return key_;
 }
 

@@ -1,7 +1,6 @@
 // The application's monitoring requests: start, stop, set a value, force a
 // report; and the read of one entry that Update and ForceUpdate share.
 #include <cmath>
-#include <cstring>
 #include <memory>
 
 #include "lvar/bridge_services.h"
@@ -9,12 +8,7 @@
 #include "lvar/lvar_handler.h"
 #include "lvar/panel_services.h"
 #include "lvar/truncate.h"
-
-namespace {
-
-bool HasMjcPrefix(const char* name) { return std::strncmp(name, "MJC_VAR_", 8) == 0; }
-
-}  // namespace
+#include "lvar/variable_names.h"
 
 bool LVARHandler::ReadEntry(LVAREntry& entry) {
   if (entry.mjcCode != 0) return ReadMJCValue(entry);
@@ -39,7 +33,7 @@ void LVARHandler::StartMonitoring(const records::HostRequest& request) {
   if (!connected) return;
   const char* name = request.name;
   // The handshake variables themselves are never monitored.
-  if (HasMjcPrefix(name)) {
+  if (variable_names::HasMjcPrefix(name)) {
     SendToClient(records::kEventRefused, records::kRefusedReservedName, "%s", name);
     LogMessage("LVARHandler::StartMonitoring %s : not supported", name);
     return;

@@ -6,35 +6,17 @@
 #include "lvar/bridge_services.h"
 #include "lvar/lvar_handler.h"
 #include "lvar/panel_services.h"
-
-namespace {
-
-constexpr char kMjcPrefix[] = "MJC_VAR_";
-constexpr size_t kMjcPrefixLength = 8;
-
-bool HasMjcPrefix(const char* name) { return std::strncmp(name, kMjcPrefix, kMjcPrefixLength) == 0; }
-
-// Equality without regard to the case of ASCII letters.
-bool EqualFolded(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
-    char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
-
-}  // namespace
+#include "lvar/variable_names.h"
 
 LVARHandler::LVARHandler() {
   records::SetText(aircraftTitle, sizeof aircraftTitle, kUnknownAircraftTitle);
 }
 
 void LVARHandler::ResolveMJCIds() {
-  mjcReadValueId = panels::LookupVariableId("MJC_VAR_READ_VALUE");
-  mjcReadCodeId = panels::LookupVariableId("MJC_VAR_READ_CODE");
-  mjcWriteValueId = panels::LookupVariableId("MJC_VAR_WRITE_VALUE");
-  mjcWriteCodeId = panels::LookupVariableId("MJC_VAR_WRITE_CODE");
+  mjcReadValueId = panels::LookupVariableId(variable_names::kMjcReadValue);
+  mjcReadCodeId = panels::LookupVariableId(variable_names::kMjcReadCode);
+  mjcWriteValueId = panels::LookupVariableId(variable_names::kMjcWriteValue);
+  mjcWriteCodeId = panels::LookupVariableId(variable_names::kMjcWriteCode);
 }
 
 void LVARHandler::LogMJCIds() const {
@@ -81,7 +63,7 @@ void LVARHandler::ScanLVARS(bool keep, bool notify) {
     const char* name = panels::GetVariableName(id);
     if (name == nullptr || name[0] == '\0') continue;
     if (registry.Find(name) != nullptr) continue;
-    if (HasMjcPrefix(name)) continue;
+    if (variable_names::HasMjcPrefix(name)) continue;
     double value = panels::ReadVariableValue(id);
     ++changes;
     ++added;
@@ -105,7 +87,7 @@ void LVARHandler::OnAircraftTitle(const char* title) {
     LogMessage("No PANELS, no fish!");
     return;
   }
-  if (title == nullptr || title[0] == '\0' || EqualFolded(title, aircraftTitle)) return;
+  if (title == nullptr || title[0] == '\0' || variable_names::EqualFolded(title, aircraftTitle)) return;
 
   LogMessage("LVARHandler::Update Aircraft changed to %d %s", static_cast<int>(std::strlen(title)), title);
   // Stored cut to kMaxTitleLength characters.

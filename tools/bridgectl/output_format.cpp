@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lvar/variable_names.h"
+
 namespace bridgectl {
 
 namespace {
 
 std::string TextOf(const char* field, size_t width) { return std::string(field, records::TextLength(field, width)); }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -190,11 +190,7 @@ std::string JsonListing(const std::vector<std::string>& names, uint32_t totalCou
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && variable_names::EqualFolded(a.c_str(), b.c_str());
 }
 
 }  // namespace bridgectl

@@ -63,12 +63,6 @@ struct MjcSettings {
   std::vector<MjcCodeEntry> codes;
 };
 
-// The four handshake variables.
-constexpr char kMjcReadCode[] = "MJC_VAR_READ_CODE";
-constexpr char kMjcReadValue[] = "MJC_VAR_READ_VALUE";
-constexpr char kMjcWriteCode[] = "MJC_VAR_WRITE_CODE";
-constexpr char kMjcWriteValue[] = "MJC_VAR_WRITE_VALUE";
-constexpr char kMjcPrefix[] = "MJC_VAR_";
 // Answer codes written into READ_CODE and WRITE_CODE.
 constexpr uint32_t kMjcDone = 9991999;
 constexpr uint32_t kMjcNotFound = 9992999;

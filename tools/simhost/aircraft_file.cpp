@@ -11,6 +11,8 @@
 #include <sstream>
 #include <vector>
 
+#include "lvar/variable_names.h"
+
 namespace simhost {
 
 namespace {
@@ -154,7 +156,7 @@ class Parser {
   bool Variable(const std::vector<std::string>& words) {
     if (words.size() < 3) return Fail("var needs a name and a value or a motion");
     const std::string& name = words[1];
-    if (StartsWithNoCase(name, kMjcPrefix)) {
+    if (StartsWithNoCase(name, variable_names::kMjcPrefix)) {
       return Fail("names beginning with MJC_VAR_ belong to \"mjc handshake\"");
     }
     Motion motion;
@@ -223,8 +225,8 @@ class Parser {
       }
       mjc.enabled = true;
       mjc.readOnly = words.size() == 3;
-      bool ok = AddVariable(kMjcReadCode, Motion()) && AddVariable(kMjcReadValue, Motion());
-      if (ok && !mjc.readOnly) ok = AddVariable(kMjcWriteCode, Motion()) && AddVariable(kMjcWriteValue, Motion());
+      bool ok = AddVariable(variable_names::kMjcReadCode, Motion()) && AddVariable(variable_names::kMjcReadValue, Motion());
+      if (ok && !mjc.readOnly) ok = AddVariable(variable_names::kMjcWriteCode, Motion()) && AddVariable(variable_names::kMjcWriteValue, Motion());
       return ok;
     }
     mjcSettings_ = true;
@@ -344,8 +346,8 @@ std::string FormatAircraft(const AircraftDescription& description) {
   out << "title " << description.title << "\n";
   out << "seed " << description.seed << "\n";
   for (const VariableDescription& variable : description.variables) {
-    if (StartsWithNoCase(variable.name, kMjcPrefix)) {
-      if (variable.name == kMjcReadCode) {
+    if (StartsWithNoCase(variable.name, variable_names::kMjcPrefix)) {
+      if (variable.name == variable_names::kMjcReadCode) {
         out << "mjc handshake" << (description.mjc.readOnly ? " read-only" : "") << "\n";
       }
       continue;

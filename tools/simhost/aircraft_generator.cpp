@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "lvar/variable_names.h"
+
 namespace simhost {
 
 namespace {
@@ -61,7 +63,7 @@ AircraftDescription GenerateAircraft(size_t count, uint64_t seed, bool withMjc) 
   }
   if (withMjc) {
     description.mjc.enabled = true;
-    for (const char* name : {kMjcReadCode, kMjcReadValue, kMjcWriteCode, kMjcWriteValue}) {
+    for (const char* name : {variable_names::kMjcReadCode, variable_names::kMjcReadValue, variable_names::kMjcWriteCode, variable_names::kMjcWriteValue}) {
       description.variables.push_back(VariableDescription{name, Motion()});
     }
     for (uint32_t code = 1; code <= 100; ++code) {

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "lvar/variable_names.h"
+
 namespace simhost {
 
 namespace {
@@ -17,10 +19,10 @@ uint32_t CodeOf(double value) {
 
 MjcResponder::MjcResponder(const MjcSettings& settings, const AircraftModel& model) : settings_(settings) {
   if (!settings_.enabled) return;
-  readCodeId_ = model.Lookup(kMjcReadCode);
-  readValueId_ = model.Lookup(kMjcReadValue);
-  writeCodeId_ = model.Lookup(kMjcWriteCode);
-  writeValueId_ = model.Lookup(kMjcWriteValue);
+  readCodeId_ = model.Lookup(variable_names::kMjcReadCode);
+  readValueId_ = model.Lookup(variable_names::kMjcReadValue);
+  writeCodeId_ = model.Lookup(variable_names::kMjcWriteCode);
+  writeValueId_ = model.Lookup(variable_names::kMjcWriteValue);
   for (const MjcCodeEntry& code : settings_.codes) {
     if (code.answer == MjcAnswer::kValue) values_[code.code] = code.value;
   }
