@@ -2,10 +2,9 @@
 
 #include <cstring>
 
+#include "lvar/records.h"
+
 void LVAREntry::SetName(const char* text) {
   std::memset(name, 0, sizeof name);
-  if (text == nullptr) return;
-  size_t n = 0;
-  while (n < kMaxEntryNameLength && text[n] != '\0') ++n;
-  std::memcpy(name, text, n);
+  records::SetText(name, kMaxEntryNameLength + 1, text);
 }

@@ -8,18 +8,14 @@
 namespace records {
 
 size_t SetText(char* field, size_t width, const char* text) {
+  if (width == 0) return 0;
   std::memset(field, 0, width);
-  if (text == nullptr || width == 0) return 0;
-  size_t n = 0;
-  while (n + 1 < width && text[n] != '\0') ++n;
-  std::memcpy(field, text, n);
-  return n;
+  wire::StoreFixedString(reinterpret_cast<uint8_t*>(field), width, text);
+  return TextLength(field, width);
 }
 
 size_t TextLength(const char* field, size_t width) {
-  size_t n = 0;
-  while (n < width && field[n] != '\0') ++n;
-  return n;
+  return wire::FixedStringLength(reinterpret_cast<const uint8_t*>(field), width);
 }
 
 VarData MakeVarData(double value, bool isMjc, const char* name) {
