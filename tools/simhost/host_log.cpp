@@ -28,4 +28,10 @@ void HostLog::Printf(const char* format, ...) {
   Line(text);
 }
 
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+  return narrow;
+}
+
 }  // namespace simhost

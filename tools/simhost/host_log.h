@@ -26,4 +26,8 @@ class HostLog {
   LineSink sink_;  // called under lock_
 };
 
+// A wide text (a path, a pipe name) as the console shows it: ASCII as it is,
+// anything else as "?".
+std::string Narrow(const std::wstring& text);
+
 }  // namespace simhost

@@ -3,17 +3,13 @@
 
 #include <ws2tcpip.h>
 
+#include "host_log.h"
+
 namespace simhost {
 
 namespace {
 
 constexpr DWORD kPipeBufferSize = 65536;
-
-std::string Narrow(const std::wstring& text) {
-  std::string narrow;
-  for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-  return narrow;
-}
 
 }  // namespace
 

@@ -5,16 +5,6 @@
 
 namespace simhost {
 
-namespace {
-
-std::string Narrow(const std::wstring& text) {
-  std::string narrow;
-  for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-  return narrow;
-}
-
-}  // namespace
-
 AircraftDescription BuiltInAircraft() {
   AircraftDescription description;
   description.title = "Simhost Built-in Aircraft";
