@@ -5,6 +5,7 @@
 #include <new>
 #include <shared_mutex>
 
+#include "simconnect/critical_section.h"
 #include "simconnect/protocol.h"
 #include "simconnect/wire.h"
 
@@ -42,7 +43,7 @@ SimConnectClient::SimConnectClient(TransportKind kind) : SimConnectTransport(kin
   sendStart = sendBuffer;
   sendCursor = sendBuffer;
   g_liveConnections.fetch_add(1, std::memory_order_acq_rel);
-  EnterCriticalSection(&g_listLock.section);
+  CriticalSectionGuard guard(g_listLock.section);
   previous = g_listTail;
   if (g_listTail != nullptr) {
     g_listTail->next = this;
@@ -50,7 +51,6 @@ SimConnectClient::SimConnectClient(TransportKind kind) : SimConnectTransport(kin
     g_listHead = this;
   }
   g_listTail = this;
-  LeaveCriticalSection(&g_listLock.section);
 }
 
 SimConnectClient::~SimConnectClient() {
@@ -69,14 +69,13 @@ SimConnectClient::~SimConnectClient() {
   }
   // receiveQueue clears itself and deletes its lock; the base destructor runs next.
   // An object that was never shut down is still linked: unlink it here.
-  EnterCriticalSection(&g_listLock.section);
+  CriticalSectionGuard guard(g_listLock.section);
   bool linked = previous != nullptr || next != nullptr || g_listHead == this;
   if (linked) {
     if (previous != nullptr) previous->next = next; else g_listHead = next;
     if (next != nullptr) next->previous = previous; else g_listTail = previous;
     previous = next = nullptr;
   }
-  LeaveCriticalSection(&g_listLock.section);
 }
 
 void SimConnectClient::Start() {
@@ -168,39 +167,35 @@ bool TryAddRef(SimConnectClient* client) {
 }  // namespace
 
 SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionId) {
-  EnterCriticalSection(&g_listLock.section);
-  SimConnectClient* found = g_listHead;
-  for (; found != nullptr; found = found->next) {
+  CriticalSectionGuard guard(g_listLock.section);
+  for (SimConnectClient* found = g_listHead; found != nullptr; found = found->next) {
     if (found->CurrentConnectionId() == connectionId &&
         found->hostConnectionId.load(std::memory_order_acquire) == hostConnectionId && TryAddRef(found)) {
-      break;
+      return found;
     }
   }
-  LeaveCriticalSection(&g_listLock.section);
-  return found;
+  return nullptr;
 }
 
 namespace connection_list {
 
 std::vector<SimConnectClient*> Snapshot() {
   std::vector<SimConnectClient*> clients;
-  EnterCriticalSection(&g_listLock.section);
+  CriticalSectionGuard guard(g_listLock.section);
   for (SimConnectClient* client = g_listHead; client != nullptr; client = client->next) {
     if (TryAddRef(client)) clients.push_back(client);
   }
-  LeaveCriticalSection(&g_listLock.section);
   return clients;
 }
 
 void Unlink(SimConnectClient* client) {
-  EnterCriticalSection(&g_listLock.section);
+  CriticalSectionGuard guard(g_listLock.section);
   if (client->previous != nullptr) client->previous->next = client->next;
   if (client->next != nullptr) client->next->previous = client->previous;
   if (g_listHead == client) g_listHead = client->next;
   if (g_listTail == client) g_listTail = client->previous;
   client->previous = nullptr;
   client->next = nullptr;
-  LeaveCriticalSection(&g_listLock.section);
 }
 
 }  // namespace connection_list

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "simconnect/critical_section.h"
+
 MessageRecord* MessageRecord::Create(uint8_t* data, uint32_t size, uint32_t connectionId, uint32_t hostOwned) {
   return new (std::nothrow) MessageRecord(data, size, connectionId, hostOwned);
 }
@@ -31,7 +33,7 @@ bool RecordQueue::Push(MessageRecord* record) {
   Node* node = new (std::nothrow) Node{record, nullptr};
   if (node == nullptr) return false;
   record->AddRef();
-  EnterCriticalSection(&lock_);
+  CriticalSectionGuard guard(lock_);
   if (tail_ != nullptr) {
     tail_->next = node;
   } else {
@@ -39,37 +41,37 @@ bool RecordQueue::Push(MessageRecord* record) {
   }
   tail_ = node;
   ++count_;
-  LeaveCriticalSection(&lock_);
   return true;
 }
 
 bool RecordQueue::Pop(MessageRecord*& slot) {
-  EnterCriticalSection(&lock_);
-  if (count_ == 0) {
-    LeaveCriticalSection(&lock_);
-    return false;
+  Node* node = nullptr;
+  {
+    CriticalSectionGuard guard(lock_);
+    if (count_ == 0) return false;
+    node = head_;
+    // The node's reference moves into the slot; the slot's previous record is
+    // released, which may destroy it while the lock is held.
+    MessageRecord* previous = slot;
+    slot = node->record;
+    head_ = node->next;
+    if (head_ == nullptr) tail_ = nullptr;
+    --count_;
+    if (previous != nullptr) previous->Release();
   }
-  Node* node = head_;
-  // The node's reference moves into the slot; the slot's previous record is
-  // released, which may destroy it while the lock is held.
-  MessageRecord* previous = slot;
-  slot = node->record;
-  head_ = node->next;
-  if (head_ == nullptr) tail_ = nullptr;
-  --count_;
-  if (previous != nullptr) previous->Release();
-  LeaveCriticalSection(&lock_);
   delete node;
   return true;
 }
 
 void RecordQueue::Clear() {
-  EnterCriticalSection(&lock_);
-  Node* node = head_;
-  head_ = nullptr;
-  tail_ = nullptr;
-  count_ = 0;
-  LeaveCriticalSection(&lock_);
+  Node* node = nullptr;
+  {
+    CriticalSectionGuard guard(lock_);
+    node = head_;
+    head_ = nullptr;
+    tail_ = nullptr;
+    count_ = 0;
+  }
   while (node != nullptr) {
     Node* next = node->next;
     node->record->Release();
@@ -79,8 +81,6 @@ void RecordQueue::Clear() {
 }
 
 uint32_t RecordQueue::Count() {
-  EnterCriticalSection(&lock_);
-  uint32_t count = count_;
-  LeaveCriticalSection(&lock_);
-  return count;
+  CriticalSectionGuard guard(lock_);
+  return count_;
 }
