@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "host_log.h"
 
 class LogCapture {
@@ -22,6 +24,6 @@ class LogCapture {
   int IndexOf(const std::string& part);
 
  private:
-  std::mutex lock_;
+  SlimLock lock_;
   std::vector<std::string> lines_;  // guarded by lock_
 };

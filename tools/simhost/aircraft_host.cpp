@@ -34,7 +34,7 @@ AircraftHost::AircraftHost(const SimClock& clock, WallClockMs wallClock) : clock
 }
 
 void AircraftHost::Load(const AircraftDescription& description) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   model_.reset(new AircraftModel(description, names_));
   mjc_.reset(new MjcResponder(description.mjc, *model_));
   ++generation_;
@@ -52,42 +52,42 @@ void AircraftHost::WriteLocked(int32_t id, double value) {
 }
 
 int32_t AircraftHost::LookupVariableId(const char* name) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return model_->Lookup(name);
 }
 
 double AircraftHost::ReadVariableValue(int32_t id) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return ReadLocked(id);
 }
 
 void AircraftHost::WriteVariableValue(int32_t id, double value) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   WriteLocked(id, value);
 }
 
 const char* AircraftHost::GetVariableName(int32_t id) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return model_->Name(id);
 }
 
 std::string AircraftHost::Title() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return model_->Title();
 }
 
 size_t AircraftHost::VariableCount() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return model_->Count();
 }
 
 uint64_t AircraftHost::Generation() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return generation_;
 }
 
 std::vector<AircraftHost::VariableView> AircraftHost::List(const std::string& filter, size_t limit) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   std::vector<VariableView> views;
   for (size_t i = 0; i < model_->Count() && views.size() < limit; ++i) {
     int32_t id = static_cast<int32_t>(i);
@@ -99,7 +99,7 @@ std::vector<AircraftHost::VariableView> AircraftHost::List(const std::string& fi
 }
 
 bool AircraftHost::Set(const std::string& name, double value) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   int32_t id = model_->Lookup(name.c_str());
   if (id < 0) return false;
   WriteLocked(id, value);
@@ -107,7 +107,7 @@ bool AircraftHost::Set(const std::string& name, double value) {
 }
 
 bool AircraftHost::Get(const std::string& name, double* value) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   int32_t id = model_->Lookup(name.c_str());
   if (id < 0) return false;
   *value = ReadLocked(id);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "aircraft_model.h"
 #include "aircraft_description.h"
 #include "mjc_responder.h"
@@ -61,7 +63,7 @@ class AircraftHost {
 
   const SimClock& clock_;
   const WallClockMs wallClock_;
-  std::mutex lock_;
+  SlimLock lock_;
   NamePool names_;                          // guarded by lock_
   std::unique_ptr<AircraftModel> model_;    // guarded by lock_
   std::unique_ptr<MjcResponder> mjc_;       // guarded by lock_

@@ -31,7 +31,7 @@ BlockPool& BlockPool::Instance() {
 uint8_t* BlockPool::Lend(uint32_t size, Use use) {
   if (size == 0 || size > kLargestBlock || use == Use::kFree) return nullptr;
   const int sizeClass = ClassOf(size);
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   uint8_t* block = nullptr;
   if (!free_[sizeClass].empty()) {
     block = free_[sizeClass].back();
@@ -51,7 +51,7 @@ uint8_t* BlockPool::Lend(uint32_t size, Use use) {
 
 bool BlockPool::TakeBack(const void* block, Use use) {
   if (block == nullptr || use == Use::kFree) return false;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = blocks_.find(block);
   if (found == blocks_.end() || found->second.use != use) return false;
   found->second.use = Use::kFree;
@@ -63,7 +63,7 @@ bool BlockPool::TakeBack(const void* block, Use use) {
 }
 
 bool BlockPool::Capacity(const void* block, Use use, uint32_t* capacity) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = blocks_.find(block);
   if (found == blocks_.end() || found->second.use != use || use == Use::kFree) return false;
   *capacity = CapacityOf(found->second.sizeClass);
@@ -71,12 +71,12 @@ bool BlockPool::Capacity(const void* block, Use use, uint32_t* capacity) {
 }
 
 BlockPool::Counts BlockPool::Count() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return Counts{blocks_.size(), madeBytes_, outForRequest_, outForMessage_};
 }
 
 void BlockPool::SetLimit(size_t bytes) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   limitBytes_ = bytes;
 }
 

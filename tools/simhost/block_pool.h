@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 namespace simhost {
 
 class BlockPool {
@@ -69,7 +71,7 @@ class BlockPool {
   static constexpr int kClasses = 12;  // 64 << 11 == kLargestBlock
   static_assert((kSmallestBlock << (kClasses - 1)) == kLargestBlock, "size classes end at the largest block");
 
-  std::mutex lock_;
+  SlimLock lock_;
   std::unordered_map<const void*, Block> blocks_;  // every block made; guarded by lock_
   std::vector<uint8_t*> free_[kClasses];           // guarded by lock_
   size_t madeBytes_ = 0;                           // guarded by lock_

@@ -27,8 +27,8 @@ constexpr uint32_t kDrainTimeoutMs = 1000;
 // needs the host for the whole call (a submitted request is handled under
 // it), exclusively to change it. Neither release nor discard takes it: they
 // may run inside a delivery that a submit started on the same thread.
-std::shared_mutex& ActiveLock() {
-  static std::shared_mutex* lock = new std::shared_mutex;
+SlimLock& ActiveLock() {
+  static SlimLock* lock = new SlimLock;
   return *lock;
 }
 ChannelHost* g_active = nullptr;  // guarded by ActiveLock()
@@ -90,14 +90,14 @@ ChannelHost::ChannelHost(HostLog& log, FindCandidate find)
 ChannelHost::~ChannelHost() { Deactivate(); }
 
 bool ChannelHost::Activate() {
-  std::unique_lock<std::shared_mutex> guard(ActiveLock());
+  std::unique_lock<SlimLock> guard(ActiveLock());
   if (g_active != nullptr && g_active != this) return false;
   g_active = this;
   return true;
 }
 
 void ChannelHost::Deactivate() {
-  std::unique_lock<std::shared_mutex> guard(ActiveLock());
+  std::unique_lock<SlimLock> guard(ActiveLock());
   if (g_active == this) g_active = nullptr;
 }
 
@@ -130,7 +130,7 @@ void ChannelHost::OnPump(const uint8_t* record) {
   }
   size_t count = 0;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     for (inprocess::PumpFn registered : pumps_) {
       if (registered == pump) return;  // one client library registers once
     }
@@ -162,7 +162,7 @@ void ChannelHost::OnOffer(const uint8_t* record) {
     channel->route = candidate.route;
     channel->sink = std::make_shared<ChannelSink>(channel->number, channel->connectionId, deliver,
                                                   candidate.route->Pipe());
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     // Registered before the table goes out: the client may allocate as soon
     // as it has taken the table, before attach returns.
     if (!channels_.emplace(channel->number, channel).second) refusal = "it is on the channel already";
@@ -184,7 +184,7 @@ void ChannelHost::OnOffer(const uint8_t* record) {
   wire::StoreU64(functions + table::kRelease, AddressOf(&ChannelHost::Release));
   if (attach(functions) != 1) {
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<SlimLock> guard(lock_);
       channels_.erase(channel->number);
     }
     ++ChannelTotals().refused;
@@ -197,7 +197,7 @@ void ChannelHost::OnOffer(const uint8_t* record) {
 }
 
 std::shared_ptr<ChannelHost::Channel> ChannelHost::Find(uint32_t number, uint32_t connectionId, bool open) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = channels_.find(number);
   if (found == channels_.end() || found->second->connectionId != connectionId) return nullptr;
   if (open && found->second->ended) return nullptr;
@@ -207,7 +207,7 @@ std::shared_ptr<ChannelHost::Channel> ChannelHost::Find(uint32_t number, uint32_
 void ChannelHost::PumpAll() {
   std::vector<inprocess::PumpFn> pumps;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     pumps = pumps_;
   }
   for (inprocess::PumpFn pump : pumps) {
@@ -220,7 +220,7 @@ void ChannelHost::PumpAll() {
 void ChannelHost::EndAll() {
   std::vector<std::shared_ptr<MessageRoute>> routes;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     for (auto& entry : channels_) {
       if (entry.second->ended) continue;
       entry.second->ended = true;
@@ -235,7 +235,7 @@ void ChannelHost::EndAll() {
 void ChannelHost::Forget(uint32_t number) {
   std::shared_ptr<Channel> gone;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     auto found = channels_.find(number);
     if (found == channels_.end()) return;
     gone = std::move(found->second);
@@ -249,7 +249,7 @@ void ChannelHost::Forget(uint32_t number) {
 bool ChannelHost::OnChannel(uint32_t number) {
   std::shared_ptr<Channel> channel;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     auto found = channels_.find(number);
     if (found == channels_.end() || found->second->ended) return false;
     channel = found->second;
@@ -258,12 +258,12 @@ bool ChannelHost::OnChannel(uint32_t number) {
 }
 
 size_t ChannelHost::PumpCount() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return pumps_.size();
 }
 
 size_t ChannelHost::ChannelCount() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return channels_.size();
 }
 
@@ -272,7 +272,7 @@ ChannelStats ChannelHost::Stats() { return ChannelDifference(ChannelSnapshot(), 
 // ---- The functions lent to clients -------------------------------------------
 
 void* ChannelHost::Allocate(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size) {
-  std::shared_lock<std::shared_mutex> guard(ActiveLock());
+  std::shared_lock<SlimLock> guard(ActiveLock());
   if (g_active == nullptr) {
     ++ChannelTotals().allocateRefused;
     return nullptr;
@@ -296,7 +296,7 @@ void ChannelHost::Discard(uint32_t hostConnectionId, uint32_t connectionId, void
 }
 
 void ChannelHost::Submit(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size, void* block) {
-  std::shared_lock<std::shared_mutex> guard(ActiveLock());
+  std::shared_lock<SlimLock> guard(ActiveLock());
   if (g_active != nullptr) {
     g_active->SubmitFor(hostConnectionId, connectionId, size, static_cast<uint8_t*>(block));
     return;
@@ -333,14 +333,14 @@ void ChannelHost::Release(uint32_t hostConnectionId, uint32_t connectionId, void
 }
 
 void ChannelHost::Unregister(void* pump) {
-  std::shared_lock<std::shared_mutex> guard(ActiveLock());
+  std::shared_lock<SlimLock> guard(ActiveLock());
   if (g_active != nullptr) g_active->UnregisterPump(pump);
 }
 
 void ChannelHost::UnregisterPump(void* pump) {
   size_t left = 0;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     auto found = pumps_.end();
     for (auto it = pumps_.begin(); it != pumps_.end(); ++it) {
       if (reinterpret_cast<void*>(*it) == pump) found = it;

@@ -27,6 +27,8 @@
 #include <mutex>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "channel_stats.h"
 #include "message_route.h"
 #include "simconnect/transport/inprocess_records.h"
@@ -108,7 +110,7 @@ class ChannelHost {
   const FindCandidate find_;
   const ChannelStats baseline_;  // the process-wide counts when the host was made
 
-  std::mutex lock_;
+  SlimLock lock_;
   std::map<uint32_t, std::shared_ptr<Channel>> channels_;  // by host number; guarded by lock_
   std::vector<inprocess::PumpFn> pumps_;                   // guarded by lock_
 };

@@ -52,7 +52,7 @@ uint32_t ClientDataStore::Create(const std::string& name, uint32_t size, uint32_
   if (size == 0 || size > host_protocol::kMaxClientDataSize) {
     return Refuse(host_protocol::kExceptionClientDataSize, 2, argumentIndex);
   }
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = areas_.find(name);
   if (found == areas_.end()) {
     if (areas_.size() >= host_protocol::kMaxAreas) return Refuse(host_protocol::kExceptionLimitReached, 0, argumentIndex);
@@ -71,7 +71,7 @@ uint32_t ClientDataStore::Create(const std::string& name, uint32_t size, uint32_
 
 uint32_t ClientDataStore::Set(const std::string& name, const std::vector<ClientDataDatum>& datums,
                               const uint8_t* data, uint32_t n, uint32_t* argumentIndex) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = areas_.find(name);
   if (found == areas_.end() || !found->second.created) {
     return Refuse(host_protocol::kExceptionUnknownClientData, 1, argumentIndex);
@@ -92,7 +92,7 @@ uint32_t ClientDataStore::Set(const std::string& name, const std::vector<ClientD
 
 uint32_t ClientDataStore::SendOnce(const std::string& name, const ClientDataSubscription& request,
                                    uint32_t* argumentIndex) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = areas_.find(name);
   if (found == areas_.end() || !found->second.created) {
     return Refuse(host_protocol::kExceptionUnknownClientData, 1, argumentIndex);
@@ -106,7 +106,7 @@ uint32_t ClientDataStore::SendOnce(const std::string& name, const ClientDataSubs
 
 uint32_t ClientDataStore::Subscribe(const std::string& name, ClientDataSubscription subscription,
                                     uint32_t* argumentIndex) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = areas_.find(name);
   if (found == areas_.end()) {
     if (areas_.size() >= host_protocol::kMaxAreas) return Refuse(host_protocol::kExceptionLimitReached, 0, argumentIndex);
@@ -130,7 +130,7 @@ uint32_t ClientDataStore::Subscribe(const std::string& name, ClientDataSubscript
 }
 
 void ClientDataStore::Unsubscribe(const void* owner, uint32_t requestId) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   for (auto& area : areas_) {
     auto& list = area.second.subscriptions;
     list.erase(std::remove_if(list.begin(), list.end(),
@@ -142,7 +142,7 @@ void ClientDataStore::Unsubscribe(const void* owner, uint32_t requestId) {
 }
 
 void ClientDataStore::RemoveOwner(const void* owner) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   for (auto& area : areas_) {
     auto& list = area.second.subscriptions;
     list.erase(std::remove_if(list.begin(), list.end(),
@@ -152,7 +152,7 @@ void ClientDataStore::RemoveOwner(const void* owner) {
 }
 
 void ClientDataStore::OnFrame(uint64_t frame, uint32_t frameRate) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   for (auto& entry : areas_) {
     Area& area = entry.second;
     if (!area.created) continue;
@@ -165,7 +165,7 @@ void ClientDataStore::OnFrame(uint64_t frame, uint32_t frameRate) {
 }
 
 std::vector<ClientDataStore::AreaInfo> ClientDataStore::Areas() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   std::vector<AreaInfo> infos;
   for (const auto& entry : areas_) {
     if (!entry.second.created) continue;
@@ -176,7 +176,7 @@ std::vector<ClientDataStore::AreaInfo> ClientDataStore::Areas() {
 }
 
 bool ClientDataStore::Contents(const std::string& name, std::vector<uint8_t>* bytes) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   auto found = areas_.find(name);
   if (found == areas_.end() || !found->second.created) return false;
   *bytes = found->second.bytes;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "message_sink.h"
 
 namespace simhost {
@@ -83,7 +85,7 @@ class ClientDataStore {
   // Sends the area's bytes, as seen through the subscription's definition.
   static void SendContents(const Area& area, const ClientDataSubscription& subscription);
 
-  std::mutex lock_;
+  SlimLock lock_;
   std::map<std::string, Area> areas_;  // guarded by lock_; key: the name as given, case kept
 };
 

@@ -103,7 +103,7 @@ bool CommandRunner::WaitUntil(Condition condition, DWORD timeoutMs) {
 CommandRunner::Result CommandRunner::Run(const std::string& line, std::string* error) {
   // Waits run without the lock so that commands typed meanwhile still work.
   if (ParseCommandLine(line).command.compare(0, 4, "wait") == 0) return RunLocked(line, error);
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return RunLocked(line, error);
 }
 

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "simconnect/slim_lock.h"
+
 #include "aircraft_description.h"
 
 namespace simhost {
@@ -44,7 +46,7 @@ class CommandRunner {
 
   SimHost& host_;
   HANDLE stopEvent_;
-  std::mutex lock_;  // one command at a time
+  SlimLock lock_;  // one command at a time
 };
 
 }  // namespace simhost

@@ -21,7 +21,7 @@ Outbox::Outbox(size_t maxPendingBytes) : event_(MakeEvent(false)), maxPendingByt
 
 void Outbox::Deliver(Message message) {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     if (closed_ || overflowed_) return;
     if (queuedBytes_ + message.size() > maxPendingBytes_) {
       overflowed_ = true;
@@ -35,7 +35,7 @@ void Outbox::Deliver(Message message) {
 }
 
 bool Outbox::TakeBatch(std::vector<uint8_t>* batch, size_t maxBytes) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   batch->clear();
   while (!queue_.empty() && (batch->empty() || batch->size() + queue_.front().size() <= maxBytes)) {
     const Message& message = queue_.front();
@@ -49,12 +49,12 @@ bool Outbox::TakeBatch(std::vector<uint8_t>* batch, size_t maxBytes) {
 void Outbox::Written(size_t n) { unwrittenBytes_.fetch_sub(n, std::memory_order_acq_rel); }
 
 bool Outbox::Overflowed() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return overflowed_;
 }
 
 void Outbox::Close() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   closed_ = true;
   queue_.clear();
   queuedBytes_ = 0;

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "io_channel.h"
 #include "message_route.h"
 #include "message_sink.h"
@@ -54,7 +56,7 @@ class Outbox : public MessageSink {
  private:
   UniqueHandle event_;  // auto-reset: something was queued
   const size_t maxPendingBytes_;
-  std::mutex lock_;
+  SlimLock lock_;
   std::deque<Message> queue_;  // guarded by lock_
   size_t queuedBytes_ = 0;     // guarded by lock_
   bool overflowed_ = false;    // guarded by lock_

@@ -9,7 +9,7 @@ namespace simhost {
 HostLog::HostLog(LineSink sink) : sink_(std::move(sink)) {}
 
 void HostLog::Line(const std::string& line) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   if (sink_) {
     sink_(line);
   } else {

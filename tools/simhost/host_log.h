@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "simconnect/slim_lock.h"
+
 namespace simhost {
 
 class HostLog {
@@ -22,7 +24,7 @@ class HostLog {
   void Printf(const char* format, ...);
 
  private:
-  std::mutex lock_;
+  SlimLock lock_;
   LineSink sink_;  // called under lock_
 };
 

@@ -10,7 +10,7 @@ MessageRoute::MessageRoute(std::shared_ptr<MessageSink> pipe, std::function<bool
     : pipe_(std::move(pipe)), pipeDrained_(std::move(pipeDrained)) {}
 
 void MessageRoute::Deliver(Message message) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   if (closed_) return;
   if (channel_) {
     channel_->Deliver(std::move(message));
@@ -23,7 +23,7 @@ bool MessageRoute::Divert(std::shared_ptr<MessageSink> channel, uint32_t drainTi
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drainTimeoutMs);
   for (;;) {
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<SlimLock> guard(lock_);
       if (closed_ || channel_) return false;
       // Checked under the lock: no message can reach the outbox between this
       // check and the switch.
@@ -37,18 +37,18 @@ bool MessageRoute::Divert(std::shared_ptr<MessageSink> channel, uint32_t drainTi
 }
 
 void MessageRoute::Restore() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   channel_.reset();
 }
 
 void MessageRoute::Close() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   closed_ = true;
   channel_.reset();
 }
 
 bool MessageRoute::Diverted() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return channel_ != nullptr;
 }
 

@@ -15,6 +15,8 @@
 #include <memory>
 #include <mutex>
 
+#include "simconnect/slim_lock.h"
+
 #include "message_sink.h"
 
 namespace simhost {
@@ -46,7 +48,7 @@ class MessageRoute : public MessageSink {
  private:
   const std::shared_ptr<MessageSink> pipe_;
   const std::function<bool()> pipeDrained_;
-  std::mutex lock_;
+  SlimLock lock_;
   std::shared_ptr<MessageSink> channel_;  // guarded by lock_; null: the pipe
   bool closed_ = false;                   // guarded by lock_
 };

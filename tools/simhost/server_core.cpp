@@ -15,14 +15,14 @@ ServerCore::ServerCore(AircraftHost& aircraft, HostLog& log, SimClock& clock)
 std::shared_ptr<Session> ServerCore::Attach(std::shared_ptr<MessageSink> sink, const std::string& transport) {
   uint32_t number;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     number = nextNumber_++;
     if (nextNumber_ == 0) nextNumber_ = 1;  // the host connection number is never 0
   }
   auto session = std::make_shared<Session>(number, transport, std::move(sink),
                                            ServerContext{clientData_, aircraft_, log_, clock_});
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     sessions_.push_back(session);
   }
   log_.Printf("client %u connected (%s)", number, transport.c_str());
@@ -32,7 +32,7 @@ std::shared_ptr<Session> ServerCore::Attach(std::shared_ptr<MessageSink> sink, c
 void ServerCore::Detach(const std::shared_ptr<Session>& session, const std::string& reason) {
   bool found = false;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     auto at = std::find(sessions_.begin(), sessions_.end(), session);
     if (at != sessions_.end()) {
       sessions_.erase(at);
@@ -51,12 +51,12 @@ void ServerCore::AdvanceFrame() {
 }
 
 std::vector<std::shared_ptr<Session>> ServerCore::Sessions() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return sessions_;
 }
 
 std::shared_ptr<Session> ServerCore::FindSession(uint32_t number) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   for (const auto& session : sessions_) {
     if (session->Number() == number) return session;
   }
@@ -64,7 +64,7 @@ std::shared_ptr<Session> ServerCore::FindSession(uint32_t number) {
 }
 
 size_t ServerCore::SessionCount() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return sessions_.size();
 }
 

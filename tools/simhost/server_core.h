@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "client_data.h"
 #include "session.h"
 
@@ -56,7 +58,7 @@ class ServerCore {
   SimClock& clock_;
   ClientDataStore clientData_;
 
-  std::mutex lock_;
+  SlimLock lock_;
   std::vector<std::shared_ptr<Session>> sessions_;  // guarded by lock_, in connection order
   uint32_t nextNumber_ = 1;                         // guarded by lock_
 };

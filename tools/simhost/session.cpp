@@ -40,7 +40,7 @@ Session::Session(uint32_t number, std::string transport, std::shared_ptr<Message
     : number_(number), transport_(std::move(transport)), sink_(std::move(sink)), context_(context) {}
 
 void Session::HandleRequest(const uint8_t* request, uint32_t size) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   if (detached_) return;  // a request that was under way when the client went
   DecodeResult decoded = DecodeRequest(request, size);
   const DecodedRequest& r = decoded.request;
@@ -147,7 +147,7 @@ void Session::SendObjectData(uint32_t requestId, const ObjectRequest& request) {
 }
 
 void Session::OnFrame(uint64_t frame, uint32_t frameRate) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   if (detached_) return;
   for (auto& entry : objectRequests_) {
     ObjectRequest& request = entry.second;
@@ -186,22 +186,22 @@ uint32_t Session::On(const TextRequest& r, uint32_t* index) {
 
 void Session::Detach() {
   context_.clientData.RemoveOwner(this);
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   detached_ = true;
 }
 
 bool Session::Opened() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return opened_;
 }
 
 std::string Session::Name() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return name_;
 }
 
 std::string Session::Label() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return LabelLocked();
 }
 
@@ -210,17 +210,17 @@ std::string Session::LabelLocked() const {
 }
 
 std::string Session::MenuText() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return menu_.Render();
 }
 
 std::vector<std::string> Session::MenuPaths() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return menu_.Paths();
 }
 
 bool Session::FindMenuItem(const std::string& path, ClientMenu::Entry* entry) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   return !detached_ && menu_.Find(path, entry);
 }
 

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "client_data.h"
 #include "menu.h"
 #include "message_sink.h"
@@ -106,7 +108,7 @@ class Session {
   const std::shared_ptr<MessageSink> sink_;
   ServerContext context_;
 
-  std::mutex lock_;
+  SlimLock lock_;
   bool opened_ = false;                                  // guarded by lock_
   bool detached_ = false;                                // guarded by lock_
   std::string name_;                                     // guarded by lock_

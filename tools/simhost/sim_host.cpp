@@ -67,7 +67,7 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
   listen.port6 = options.port6;
   listen.port4 = options.port4;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     accepting_ = true;
   }
   running_ = true;  // from here on, Stop undoes what was started
@@ -132,7 +132,7 @@ void SimHost::Stop() {
   if (!running_) return;
   running_ = false;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     accepting_ = false;
   }
   listener_.Stop();
@@ -143,7 +143,7 @@ void SimHost::Stop() {
   log_->Printf("shutting down: quit message to %u clients", static_cast<unsigned>(core_->SessionCount()));
   core_->SendQuitToAll();
   auto allDrained = [this] {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     for (const auto& connection : connections_) {
       if (!connection->Drained()) return false;
     }
@@ -164,7 +164,7 @@ void SimHost::Stop() {
 
   std::vector<std::unique_ptr<Connection>> remaining;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     remaining.swap(connections_);
   }
   for (auto& connection : remaining) connection->RequestClose();
@@ -180,7 +180,7 @@ void SimHost::Stop() {
 }
 
 void SimHost::OnClient(std::unique_ptr<IoChannel> channel, const char* transport) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   if (!accepting_) return;  // shutting down: the channel closes as it goes
   ReapFinished();
   std::unique_ptr<Connection> connection(new Connection(std::move(channel), *core_, transport, maxPendingBytes_));
@@ -212,7 +212,7 @@ void SimHost::AfterFrame() {
 }
 
 bool SimHost::FindCandidate(uint32_t number, ChannelCandidate* candidate) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   for (const auto& connection : connections_) {
     if (connection->Number() == number && !connection->Finished()) {
       candidate->session = connection->SessionRef();
@@ -229,13 +229,13 @@ void SimHost::ChangeAircraft(const AircraftDescription& description) {
 }
 
 size_t SimHost::ConnectionCount() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   ReapFinished();
   return connections_.size();
 }
 
 bool SimHost::Disconnect(uint32_t number) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<SlimLock> guard(lock_);
   for (const auto& connection : connections_) {
     if (connection->Number() == number && !connection->Finished()) {
       connection->RequestClose();

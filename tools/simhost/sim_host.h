@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "simconnect/slim_lock.h"
+
 #include "addon_host.h"
 #include "aircraft_host.h"
 #include "aircraft_description.h"
@@ -130,7 +132,7 @@ class SimHost {
   DWORD quitGraceMs_ = 1000;
   size_t maxPendingBytes_ = Outbox::kDefaultMaxPendingBytes;
 
-  std::mutex lock_;
+  SlimLock lock_;
   std::vector<std::unique_ptr<Connection>> connections_;  // guarded by lock_
   bool accepting_ = false;                                // guarded by lock_
 };
