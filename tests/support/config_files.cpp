@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "simconnect/owners.h"
 #include "support/paths.h"
 
 bool ReadWholeFile(const std::wstring& path, std::string* text) {
@@ -83,13 +84,12 @@ bool ConfigFiles::Write(ConfigFolder folder, const std::string& text) {
 }
 
 bool RegistryPorts::SetRaw(bool ipv6, DWORD type, const void* data, DWORD bytes) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                      key.Receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  LONG result = RegSetValueExW(key, ValueName(ipv6), 0, type, static_cast<const BYTE*>(data), bytes);
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
+  return RegSetValueExW(key.Get(), ValueName(ipv6), 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS;
 }
 
 bool RegistryPorts::Set(bool ipv6, const std::wstring& text) {
@@ -99,19 +99,21 @@ bool RegistryPorts::Set(bool ipv6, const std::wstring& text) {
 std::wstring RegistryPorts::Get(bool ipv6) {
   wchar_t value[64] = {};
   DWORD bytes = sizeof value - sizeof(wchar_t);
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
-  LONG result = RegQueryValueExW(key, ValueName(ipv6), nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes);
-  RegCloseKey(key);
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+    return {};
+  }
+  LONG result = RegQueryValueExW(key.Get(), ValueName(ipv6), nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes);
   return result == ERROR_SUCCESS ? std::wstring(value) : std::wstring();
 }
 
 void RegistryPorts::Clear() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueW(key, ValueName(false));
-  RegDeleteValueW(key, ValueName(true));
-  RegCloseKey(key);
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) {
+    return;
+  }
+  RegDeleteValueW(key.Get(), ValueName(false));
+  RegDeleteValueW(key.Get(), ValueName(true));
 }
 
 void RegistryPorts::RemoveKey() {

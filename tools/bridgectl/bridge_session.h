@@ -12,7 +12,7 @@
 
 #include "bridge_message.h"
 #include "command_line.h"
-#include "unique_handle.h"
+#include "simconnect/owners.h"
 
 namespace bridgectl {
 

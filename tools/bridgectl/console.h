@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "output_format.h"
-#include "unique_handle.h"
+#include "simconnect/owners.h"
 
 namespace bridgectl {
 

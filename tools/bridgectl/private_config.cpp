@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "unique_handle.h"
+#include "simconnect/owners.h"
 
 namespace bridgectl {
 

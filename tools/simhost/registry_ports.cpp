@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "simconnect/endpoints.h"
+#include "simconnect/owners.h"
 
 namespace simhost {
 
@@ -26,31 +27,30 @@ void RemoveIfUnchanged(HKEY key, const wchar_t* name, const std::wstring& text) 
 }  // namespace
 
 bool RegistryPorts::Write(uint16_t port6, uint16_t port4) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      key.Receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
   bool ok = true;
   if (port6 != 0) {
     written6_ = std::to_wstring(port6);
-    ok = WriteValue(key, endpoints::kPortValueIPv6, written6_) && ok;
+    ok = WriteValue(key.Get(), endpoints::kPortValueIPv6, written6_) && ok;
   }
   if (port4 != 0) {
     written4_ = std::to_wstring(port4);
-    ok = WriteValue(key, endpoints::kPortValueIPv4, written4_) && ok;
+    ok = WriteValue(key.Get(), endpoints::kPortValueIPv4, written4_) && ok;
   }
-  RegCloseKey(key);
   return ok;
 }
 
 void RegistryPorts::Remove() {
   if (written6_.empty() && written4_.empty()) return;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    if (!written6_.empty()) RemoveIfUnchanged(key, endpoints::kPortValueIPv6, written6_);
-    if (!written4_.empty()) RemoveIfUnchanged(key, endpoints::kPortValueIPv4, written4_);
-    RegCloseKey(key);
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                    key.Receive()) == ERROR_SUCCESS) {
+    if (!written6_.empty()) RemoveIfUnchanged(key.Get(), endpoints::kPortValueIPv6, written6_);
+    if (!written4_.empty()) RemoveIfUnchanged(key.Get(), endpoints::kPortValueIPv4, written4_);
   }
   written6_.clear();
   written4_.clear();

@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "simconnect/endpoints.h"
+#include "simconnect/owners.h"
 
 namespace {
 
@@ -26,22 +27,6 @@ constexpr KNOWNFOLDERID kPublicDocumentsFolder = {
 // FOLDERID_Documents
 constexpr KNOWNFOLDERID kDocumentsFolder = {
     0xFDD39AD0, 0x238F, 0x46AF, {0xAD, 0xB4, 0x6C, 0x85, 0x48, 0x03, 0x69, 0xC7}};
-
-// An opened registry key, closed when the owner goes.
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  ~RegistryKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  HKEY* Receive() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 // Copies at most kConfigTextUnits - 1 units of `source` and always terminates.
 void CopyBounded(wchar_t (&target)[kConfigTextUnits], const wchar_t* source) {
@@ -140,8 +125,10 @@ void ReadConfigSection(const wchar_t* path, uint32_t index, ConnectionSettings& 
 
 void ReadRegistryPort(bool ipv6, wchar_t (&port)[kConfigTextUnits]) {
   port[0] = L'\0';
-  RegistryKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return;
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+    return;
+  }
 
   const wchar_t* name = ipv6 ? endpoints::kPortValueIPv6 : endpoints::kPortValueIPv4;
   DWORD size = kRegistryPortBytes;

@@ -6,26 +6,6 @@
 #include "simconnect/transport/transport.h"
 #include "simconnect/transport/transport_internal.h"
 
-namespace {
-
-// The result list of GetAddrInfoW, freed with the scope.
-class AddressList {
- public:
-  AddressList() = default;
-  ~AddressList() {
-    if (list_ != nullptr) FreeAddrInfoW(list_);
-  }
-  AddressList(const AddressList&) = delete;
-  AddressList& operator=(const AddressList&) = delete;
-  ADDRINFOW** Out() { return &list_; }
-  const ADDRINFOW* First() const { return list_; }
-
- private:
-  ADDRINFOW* list_ = nullptr;
-};
-
-}  // namespace
-
 namespace transport_detail {
 
 uint32_t ConnectSocket(SimConnectTransport* transport, int family, const wchar_t* address, const wchar_t* port,
@@ -34,11 +14,11 @@ uint32_t ConnectSocket(SimConnectTransport* transport, int family, const wchar_t
   hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
-  AddressList addresses;
-  if (GetAddrInfoW(address, port, &hints, addresses.Out()) != 0 || addresses.First() == nullptr) return 1;
+  UniqueAddressList addresses;
+  if (GetAddrInfoW(address, port, &hints, addresses.Receive()) != 0 || addresses.Get() == nullptr) return 1;
 
   // Only the first resolved address is tried.
-  const ADDRINFOW* entry = addresses.First();
+  const ADDRINFOW* entry = addresses.Get();
   UniqueSocket connection(socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol));
   if (!connection.Valid()) return 1;
   // Blocking, with the system's own time-out.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "simconnect/owners.h"
 #include "simconnect/transport/transport.h"
 
 namespace transport_detail {
@@ -49,51 +50,5 @@ uint32_t ConnectSocket(SimConnectTransport* transport, int family, const wchar_t
 // Sets the process-wide ConnectionId counter: the next Start takes value + 1
 // (1 after 0xFFFFFFFF). Lets tests reach the wrap.
 void SetConnectionIdCounter(uint32_t value);
-
-// A pipe or file handle owned by one scope; INVALID_HANDLE_VALUE when none.
-class UniqueFile {
- public:
-  explicit UniqueFile(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~UniqueFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  UniqueFile(UniqueFile&& other) noexcept : handle_(other.Release()) {}
-  UniqueFile& operator=(UniqueFile&&) = delete;
-  UniqueFile(const UniqueFile&) = delete;
-  UniqueFile& operator=(const UniqueFile&) = delete;
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-// A socket owned by one scope; INVALID_SOCKET when none.
-class UniqueSocket {
- public:
-  explicit UniqueSocket(SOCKET socket = INVALID_SOCKET) : socket_(socket) {}
-  ~UniqueSocket() {
-    if (socket_ != INVALID_SOCKET) closesocket(socket_);
-  }
-  UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.Release()) {}
-  UniqueSocket& operator=(UniqueSocket&&) = delete;
-  UniqueSocket(const UniqueSocket&) = delete;
-  UniqueSocket& operator=(const UniqueSocket&) = delete;
-  SOCKET Get() const { return socket_; }
-  bool Valid() const { return socket_ != INVALID_SOCKET; }
-  SOCKET Release() {
-    SOCKET socket = socket_;
-    socket_ = INVALID_SOCKET;
-    return socket;
-  }
-
- private:
-  SOCKET socket_;
-};
 
 }  // namespace transport_detail
