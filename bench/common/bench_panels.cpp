@@ -20,13 +20,6 @@ constexpr size_t kSystemCount = sizeof kSystems / sizeof kSystems[0];
 constexpr char kPrefix[] = "BENCH_";
 constexpr double kConstantValue = 42.0;
 
-template <typename Fn>
-void* Entry(Fn fn) {
-  void* entry = nullptr;
-  std::memcpy(&entry, &fn, sizeof entry);
-  return entry;
-}
-
 }  // namespace
 
 std::string BenchPanels::MakeName(uint32_t id) {
@@ -49,10 +42,10 @@ bool BenchPanels::ParseId(const char* name, uint32_t* id) {
 BenchPanels::BenchPanels(uint32_t count, Values values) : values_(values) {
   names_.reserve(count);
   for (uint32_t id = 0; id < count; ++id) names_.push_back(MakeName(id));
-  table_[panel_table::kLookupVariableId] = Entry(&BenchPanels::LookupVariableId);
-  table_[panel_table::kReadVariableValue] = Entry(&BenchPanels::ReadVariableValue);
-  table_[panel_table::kWriteVariableValue] = Entry(&BenchPanels::WriteVariableValue);
-  table_[panel_table::kGetVariableName] = Entry(&BenchPanels::GetVariableName);
+  table_[panel_table::kLookupVariableId] = panel_table::EntryOf(&BenchPanels::LookupVariableId);
+  table_[panel_table::kReadVariableValue] = panel_table::EntryOf(&BenchPanels::ReadVariableValue);
+  table_[panel_table::kWriteVariableValue] = panel_table::EntryOf(&BenchPanels::WriteVariableValue);
+  table_[panel_table::kGetVariableName] = panel_table::EntryOf(&BenchPanels::GetVariableName);
   current = this;
 }
 

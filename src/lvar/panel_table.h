@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace panel_table {
 
@@ -20,5 +21,15 @@ using LookupVariableIdFn = int32_t (*)(const char* name);
 using ReadVariableValueFn = double (*)(int32_t id);
 using WriteVariableValueFn = void (*)(int32_t id, double value);
 using GetVariableNameFn = const char* (*)(int32_t id);
+
+// A function as an entry of the table. Copied as bytes, which turns a function
+// pointer into a table slot without a cast between function and object pointers.
+template <typename Fn>
+void* EntryOf(Fn fn) {
+  static_assert(sizeof(Fn) == sizeof(void*), "table entries are 8-byte function addresses");
+  void* entry = nullptr;
+  std::memcpy(&entry, &fn, sizeof entry);
+  return entry;
+}
 
 }  // namespace panel_table

@@ -11,20 +11,13 @@ namespace {
 
 FakePanels* current = nullptr;
 
-template <typename Fn>
-void* TableEntry(Fn fn) {
-  void* entry = nullptr;
-  std::memcpy(&entry, &fn, sizeof entry);
-  return entry;
-}
-
 }  // namespace
 
 FakePanels::FakePanels() {
-  table_[panel_table::kLookupVariableId] = TableEntry(&FakePanels::Lookup);
-  table_[panel_table::kReadVariableValue] = TableEntry(&FakePanels::Read);
-  table_[panel_table::kWriteVariableValue] = TableEntry(&FakePanels::Write);
-  table_[panel_table::kGetVariableName] = TableEntry(&FakePanels::Name);
+  table_[panel_table::kLookupVariableId] = panel_table::EntryOf(&FakePanels::Lookup);
+  table_[panel_table::kReadVariableValue] = panel_table::EntryOf(&FakePanels::Read);
+  table_[panel_table::kWriteVariableValue] = panel_table::EntryOf(&FakePanels::Write);
+  table_[panel_table::kGetVariableName] = panel_table::EntryOf(&FakePanels::Name);
   current = this;
   Panels = table_;
 }
