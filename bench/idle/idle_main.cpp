@@ -20,6 +20,7 @@
 #include "lateness.h"
 #include "memory_app.h"
 #include "process_stats.h"
+#include "process_usage.h"
 #include "report.h"
 
 namespace {

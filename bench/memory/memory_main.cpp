@@ -27,6 +27,7 @@
 #include "wake_counter.h"
 #include "memory_app.h"
 #include "process_stats.h"
+#include "process_usage.h"
 #include "report.h"
 #include "stats.h"
 

@@ -25,6 +25,7 @@
 #include "memory_app.h"
 #include "pipe_floor.h"
 #include "process_stats.h"
+#include "process_usage.h"
 #include "report.h"
 #include "simconnect/protocol.h"
 

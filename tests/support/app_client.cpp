@@ -57,26 +57,24 @@ void AppClient::Pump(DWORD timeoutMs) {
   }
 }
 
-bool AppClient::TakeVarData(const std::string& name, records::VarData* out, DWORD timeoutMs) {
-  auto match = [&] {
-    return std::find_if(varData_.begin(), varData_.end(), [&](const records::VarData& v) { return name == v.name; });
-  };
-  if (!PumpUntil([&] { return match() != varData_.end(); }, timeoutMs)) return false;
-  auto found = match();
+template <typename Record, typename Match>
+bool AppClient::TakeFirst(std::deque<Record>& records, Match match, Record* out, DWORD timeoutMs) {
+  auto found = records.end();
+  if (!PumpUntil([&] { return (found = std::find_if(records.begin(), records.end(), match)) != records.end(); },
+                 timeoutMs)) {
+    return false;
+  }
   *out = *found;
-  varData_.erase(found);
+  records.erase(found);
   return true;
 }
 
+bool AppClient::TakeVarData(const std::string& name, records::VarData* out, DWORD timeoutMs) {
+  return TakeFirst(varData_, [&](const records::VarData& v) { return name == v.name; }, out, timeoutMs);
+}
+
 bool AppClient::TakeEvent(uint32_t code, records::HostEvent* out, DWORD timeoutMs) {
-  auto match = [&] {
-    return std::find_if(events_.begin(), events_.end(), [&](const records::HostEvent& e) { return e.code == code; });
-  };
-  if (!PumpUntil([&] { return match() != events_.end(); }, timeoutMs)) return false;
-  auto found = match();
-  *out = *found;
-  events_.erase(found);
-  return true;
+  return TakeFirst(events_, [&](const records::HostEvent& e) { return e.code == code; }, out, timeoutMs);
 }
 
 bool AppClient::TakeVarList(std::vector<records::VarDump>* chunks, DWORD timeoutMs) {

@@ -48,6 +48,9 @@ class AppClient {
   // Reads until `done` holds or `timeoutMs` has passed.
   bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
   bool ReceiveOne(DWORD timeoutMs);
+  // Takes the first of `records` that `match` accepts, pumping until one is there.
+  template <typename Record, typename Match>
+  bool TakeFirst(std::deque<Record>& records, Match match, Record* out, DWORD timeoutMs);
 
   bridgectl::BridgeSession session_;
   std::deque<records::VarData> varData_;
