@@ -64,6 +64,7 @@ void SetConnectionIdCounter(uint32_t value) { g_connectionIdCounter.store(value,
 uint32_t LiveTransportCount() { return g_liveTransports.load(std::memory_order_acquire); }
 
 SimConnectTransport::SimConnectTransport(TransportKind kindValue) : kind(kindValue) {
+  InitializeCriticalSection(&connectionLock);
   ResetOperation(readOperation, this, false);
   ResetOperation(writeOperation, this, true);
   g_liveTransports.fetch_add(1, std::memory_order_acq_rel);
@@ -90,10 +91,7 @@ SimConnectTransport::~SimConnectTransport() {
     delete message;
     message = nullptr;
   }
-  if (connectionLockReady) {
-    DeleteCriticalSection(&connectionLock);
-    connectionLockReady = false;
-  }
+  DeleteCriticalSection(&connectionLock);
   sendQueue.Clear();
   g_liveTransports.fetch_sub(1, std::memory_order_acq_rel);
 }
@@ -117,10 +115,6 @@ bool SimConnectTransport::AttachHandle(HANDLE connected, uint32_t maxReceive, bo
   ResetOperation(writeOperation, this, true);
   state.store(kStateClosed, std::memory_order_release);
   message = holder;
-  if (!connectionLockReady) {
-    InitializeCriticalSection(&connectionLock);
-    connectionLockReady = true;
-  }
   return true;
 }
 

@@ -115,8 +115,7 @@ class SimConnectTransport {
   bool writeInProgress = false;  // guarded by connectionLock
   DWORD bytesSent = 0;
   framing::ReceiveBuffer receiveBuffer;  // touched only by the one outstanding read
-  bool connectionLockReady = false;
-  CRITICAL_SECTION connectionLock;  // guards state changes, the write chain, connectionId
+  CRITICAL_SECTION connectionLock;  // guards state changes, the write chain, connectionId; lives with the object
   framing::ReceivedMessage* message = nullptr;  // owned; touched only by the read side
   bool disableNagle = false;
   IoOperation readOperation;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "simconnect/critical_section.h"
 #include "simconnect/owners.h"
 #include "simconnect/transport/transport.h"
 
@@ -23,22 +24,10 @@ struct IoFailure {
 // that Windows hands to completion routines.
 IoFailure MapIoFailure(DWORD code);
 
-// Holds a lock for a scope; does nothing when the transport's connectionLock
-// has not been initialised (the transport was never attached).
-class ConnectionLockGuard {
+// Holds the transport's connectionLock for a scope.
+class ConnectionLockGuard : public CriticalSectionGuard {
  public:
-  explicit ConnectionLockGuard(SimConnectTransport& transport)
-      : lock_(transport.connectionLockReady ? &transport.connectionLock : nullptr) {
-    if (lock_) EnterCriticalSection(lock_);
-  }
-  ~ConnectionLockGuard() {
-    if (lock_) LeaveCriticalSection(lock_);
-  }
-  ConnectionLockGuard(const ConnectionLockGuard&) = delete;
-  ConnectionLockGuard& operator=(const ConnectionLockGuard&) = delete;
-
- private:
-  CRITICAL_SECTION* lock_;
+  explicit ConnectionLockGuard(SimConnectTransport& transport) : CriticalSectionGuard(transport.connectionLock) {}
 };
 
 // Connection attempts of each kind (ConnectTransport dispatches on the kind).
