@@ -1,10 +1,6 @@
 #include "lvar/lvar_entry.h"
 
-#include <cstring>
-
 #include "lvar/records.h"
 
-void LVAREntry::SetName(const char* text) {
-  std::memset(name, 0, sizeof name);
-  records::SetText(name, kMaxEntryNameLength + 1, text);
-}
+// The bytes past kMaxEntryNameLength + 1 are never written: they stay zero.
+void LVAREntry::SetName(const char* text) { records::SetText(name, kMaxEntryNameLength + 1, text); }

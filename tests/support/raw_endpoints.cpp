@@ -73,15 +73,21 @@ void RawEndpoint::CloseStream() {
   socket_ = INVALID_SOCKET;
 }
 
+bool RawEndpoint::PipeIo(bool write, void* buffer, size_t n, DWORD timeoutMs, DWORD* count) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event_;
+  ResetEvent(event_);
+  const DWORD size = static_cast<DWORD>(n);
+  const BOOL started = write ? WriteFile(pipe_, buffer, size, count, &overlapped)
+                             : ReadFile(pipe_, buffer, size, count, &overlapped);
+  return FinishPipeIo(pipe_, event_, &overlapped, started, timeoutMs, count);
+}
+
 bool RawEndpoint::ReadSome(void* buffer, size_t n, DWORD timeoutMs, size_t* got) {
   *got = 0;
   if (pipe_ != INVALID_HANDLE_VALUE) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event_;
-    ResetEvent(event_);
     DWORD count = 0;
-    BOOL started = ReadFile(pipe_, buffer, static_cast<DWORD>(n), &count, &overlapped);
-    if (!FinishPipeIo(pipe_, event_, &overlapped, started, timeoutMs, &count)) return false;
+    if (!PipeIo(false, buffer, n, timeoutMs, &count)) return false;
     *got = count;
     return count > 0;
   }
@@ -136,12 +142,8 @@ bool RawEndpoint::WaitForPeerClose(DWORD timeoutMs) {
 
 bool RawEndpoint::Write(const void* data, size_t n, DWORD timeoutMs) {
   if (pipe_ != INVALID_HANDLE_VALUE) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event_;
-    ResetEvent(event_);
     DWORD count = 0;
-    BOOL started = WriteFile(pipe_, data, static_cast<DWORD>(n), &count, &overlapped);
-    return FinishPipeIo(pipe_, event_, &overlapped, started, timeoutMs, &count) && count == n;
+    return PipeIo(true, const_cast<void*>(data), n, timeoutMs, &count) && count == n;
   }
   const char* bytes = static_cast<const char*>(data);
   const DWORD deadline = GetTickCount() + timeoutMs;

@@ -40,6 +40,9 @@ class RawEndpoint {
   // arriving are read and dropped).
   bool WaitForPeerClose(DWORD timeoutMs);
   void CloseStream();
+  // One overlapped read or write on the pipe, completed (or cancelled) within
+  // the time-out; `count` gets the bytes moved.
+  bool PipeIo(bool write, void* buffer, size_t n, DWORD timeoutMs, DWORD* count);
 
   HANDLE pipe_ = INVALID_HANDLE_VALUE;
   HANDLE event_ = nullptr;  // manual-reset, for the pipe's overlapped operations
