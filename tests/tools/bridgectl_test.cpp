@@ -68,8 +68,8 @@ TEST(BridgectlTest, OneSessionThroughEveryCommand) {
   run = Bridgectl("get const_a SINE_SLOW");
   EXPECT_EQ(run.out.rfind("CONST_A = 42.5\nSINE_SLOW = ", 0), 0u) << run.out << run.err;
   EXPECT_NEAR(std::strtod(run.out.c_str() + 27, nullptr), 50.0, 10.0) << run.out;
-  EXPECT_EQ(Bridgectl("set CONST_A -3 --json").out, "{\"name\":\"CONST_A\",\"old\":42.5,\"value\":-3}\n");
-  EXPECT_EQ(Bridgectl("get const_a --json").out, "{\"name\":\"CONST_A\",\"value\":-3,\"mjc\":false}\n");
+  EXPECT_EQ(Bridgectl("set CONST_A -3 --json").out, "{\"name\":\"CONST_A\",\"old\":42.5,\"value\":-3.0}\n");
+  EXPECT_EQ(Bridgectl("get const_a --json").out, "{\"name\":\"CONST_A\",\"value\":-3.0,\"mjc\":false}\n");
 
   // Unknown names: one line each and exit code 1; what is known is printed.
   const char* const unknown[][3] = {

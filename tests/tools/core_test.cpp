@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <cmath>
-#include <cstring>
 #include <tuple>
 
 #include "bridge_message.h"
@@ -60,8 +59,8 @@ BridgeMessage Decode(uint32_t requestId, const void* record, size_t size, size_t
   return DecodeMessage(guarded.data(), guarded.size());
 }
 
-VarListAssembler::Status Feed(VarListAssembler& list, uint32_t firstId, uint32_t total, const char* names) {
-  records::VarDump dump = records::MakeVarDump(firstId, total);
+VarListAssembler::Status Feed(VarListAssembler& list, uint32_t firstId, const char* names) {
+  records::VarDump dump = records::MakeVarDump(firstId, 5);
   records::SetText(dump.names, sizeof dump.names, names);
   uint8_t bytes[records::kVarDumpSize];
   records::EncodeVarDump(dump, bytes);
@@ -72,34 +71,21 @@ VarListAssembler::Status Feed(VarListAssembler& list, uint32_t firstId, uint32_t
 
 TEST(MessageTest, OurListIsJoinedAfterTheTailOfAnotherAndNoFieldIsReadPastTheEnd) {
   using Status = VarListAssembler::Status;
-  constexpr uint32_t kClosing = records::kVarDumpClosingId;
   VarListAssembler list;
-  EXPECT_EQ(Feed(list, 333, 5, "LATE_A;LATE_B;"), Status::kMore);  // another application's list
-  EXPECT_EQ(Feed(list, kClosing, 5, ""), Status::kMore);
-  EXPECT_EQ(Feed(list, 0, 5, "A;B;"), Status::kMore);
-  EXPECT_EQ(Feed(list, 0x7FFF, 5, "C;"), Status::kMore);  // later chunks start at any id
-  EXPECT_EQ(Feed(list, kClosing, 5, ""), Status::kDone);
+  EXPECT_EQ(Feed(list, 333, "LATE_A;LATE_B;"), Status::kMore);  // another application's list
+  EXPECT_EQ(Feed(list, records::kVarDumpClosingId, ""), Status::kMore);
+  EXPECT_EQ(Feed(list, 0, "A;B;"), Status::kMore);
+  EXPECT_EQ(Feed(list, 0x7FFF, "C;"), Status::kMore);  // later chunks start at any id
+  EXPECT_EQ(Feed(list, records::kVarDumpClosingId, ""), Status::kDone);
   EXPECT_EQ(list.names(), (std::vector<std::string>{"A", "B", "C"}));
-  EXPECT_EQ(list.totalCount(), 5u);
-  EXPECT_EQ(list.chunkCount(), 2u);
+  EXPECT_EQ(std::make_pair(list.totalCount(), list.chunkCount()), std::make_pair(5u, 2u));
   VarListAssembler mjcOnly;
-  EXPECT_EQ(Feed(mjcOnly, kClosing, 2, ""), Status::kDone);
+  EXPECT_EQ(Feed(mjcOnly, records::kVarDumpClosingId, ""), Status::kDone);
   EXPECT_TRUE(mjcOnly.names().empty());
-  records::VarDump odd = records::MakeVarDump(0, 1);
-  odd.format = 0x02020101;
-  VarListAssembler refused;
-  EXPECT_EQ(refused.Feed(odd), Status::kError);
-  EXPECT_EQ(refused.error(), "a variable-list record of unknown format 02020101");
 
   uint8_t data[records::kVarDataSize], event[records::kHostEventSize];
   records::EncodeVarData(records::MakeVarData(84.25, true, "ENG1_N1"), data);
   records::EncodeHostEvent(records::MakeHostEvent(0xC0FFEE, 7, 1.21, records::kVersionText), event);
-  const BridgeMessage value = Decode(kVarDataRequestId, data, sizeof data);
-  ASSERT_EQ(value.kind, MessageKind::kVarData);
-  EXPECT_EQ(value.varData.value, 84.25);
-  EXPECT_EQ(value.varData.isMjc, 1u);
-  EXPECT_STREQ(value.varData.name, "ENG1_N1");
-  EXPECT_EQ(Decode(kHostEventRequestId, event, sizeof event).hostEvent.reference, 0xC0FFEEu);
   EXPECT_EQ(Decode(999, data, sizeof data).kind, MessageKind::kOther);
   for (size_t cut = 1; cut <= 40 + sizeof data; ++cut) {
     ASSERT_EQ(Decode(kVarDataRequestId, data, sizeof data, cut).kind, MessageKind::kMalformed) << cut;
@@ -111,29 +97,18 @@ TEST(MessageTest, OurListIsJoinedAfterTheTailOfAnotherAndNoFieldIsReadPastTheEnd
 
 TEST(OutputFormatTest, ValuesEventsListsAndTheLiveTableAsPrinted) {
   std::string printed;  // the shortest text that reads back exactly
-  for (double v : {84.2, 1200.0, -0.5, 0.000125, 1e20, 1.5e-7, 0.1 + 0.2, double{0.01f}, std::nan(""), -HUGE_VAL}) {
+  for (double v : {84.2, 1.2e7, -0.5, 0.000125, 1e20, 1.5e-7, 0.1 + 0.2, double{0.01f}, std::nan(""), -HUGE_VAL}) {
     printed += FormatValue(v) + " ";
   }
-  EXPECT_EQ(printed, "84.2 1200 -0.5 0.000125 1e+20 1.5e-07 0.30000000000000004 0.009999999776482582 nan -inf ");
-  for (double value : {1.0 / 3.0, 5e-324, 1.7976931348623157e308}) {
-    EXPECT_EQ(std::strtod(FormatValue(value).c_str(), nullptr), value);
-  }
+  EXPECT_EQ(printed, "84.2 12000000 -0.5 0.000125 1e+20 1.5e-07 0.30000000000000004 0.009999999776482582 nan -inf ");
   ClockTime time;
   time.year = 2024, time.month = 5, time.day = 1, time.hour = 7, time.minute = 3, time.second = 9;
   time.millisecond = 45;
   EXPECT_EQ(FormatTimeOfDay(time), "07:03:09.045");
-  const std::string at = "{\"time\":\"2024-05-01T07:03:09.045\",";
-  EXPECT_EQ(JsonVarData(time, records::MakeVarData(std::nan(""), true, "a\"b\\c\nd\te\x01\xe9")),
-            at + "\"name\":\"a\\\"b\\\\c\\nd\\te\\u0001\\u00e9\",\"value\":null,\"mjc\":true}");
-  const std::pair<records::HostEvent, std::string> events[] = {
-      {records::MakeHostEvent(0, 12, 3.5, "NEW"), "\"event\":\"added\",\"name\":\"NEW\",\"value\":3.5}"},
-      {records::MakeHostEvent(0, 15, 0.0, "OLD"), "\"event\":\"removed\",\"name\":\"OLD\"}"},
-      {records::MakeHostEvent(0, 13, -1.0, "NOPE"),
-       "\"event\":\"refused\",\"name\":\"NOPE\",\"reason\":-1,\"message\":\"unknown variable NOPE\"}"},
-  };
-  for (const auto& e : events) EXPECT_EQ(JsonEvent(time, e.first), at + e.second);
-  EXPECT_EQ(DescribeEvent(events[0].first), "variable added: NEW = 3.5");
-  EXPECT_EQ(DescribeEvent(events[1].first), "variable removed: OLD");
+  // JSON keys in their order; the bridge's single-byte texts as U+0000..U+00FF.
+  EXPECT_EQ(JsonVarData(time, records::MakeVarData(std::nan(""), true, "a\"b\x01\xe9")),
+            "{\"time\":\"2024-05-01T07:03:09.045\",\"name\":\"a\\\"b\\u0001\\u00e9\",\"value\":null,\"mjc\":true}");
+  EXPECT_EQ(DescribeEvent(records::MakeHostEvent(0, 12, 3.5, "NEW")), "variable added: NEW = 3.5");
   EXPECT_EQ(ListingText({"A", "B"}, 4),
             "A\nB\n2 variables (the bridge counts 4: MJC variables are counted but not listed)\n");
 
