@@ -241,11 +241,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   // CLI11 takes "-.5" for an option; a number it is, spelt as CLI11 reads it.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   for (std::string& token : reversed) {
-    if (token.size() >= 2 && token[0] == '-' && token[1] == '.') token.insert(1, "0");
+    double number = 0.0;
+    if (token.size() >= 2 && token[0] == '-' && token[1] == '.' && ParseNumber(token, &number)) token.insert(1, "0");
   }
   std::ostringstream out, err;
   try {
     app.parse(reversed);
+    if (watchArgs.size() > 256 || inv.names.size() > 256) throw CLI::ValidationError("NAME", "at most 256 variables");
   } catch (const CLI::ParseError& e) {
     result.status = app.exit(e, out, err) == 0 ? 0 : 2;
     result.out = out.str();
@@ -263,11 +265,6 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   if (inv.command == CommandKind::kNone) {
     result.status = 2;
     result.err = app.help();
-    return result;
-  }
-  if (watchArgs.size() > 256 || inv.names.size() > 256) {
-    result.status = 2;
-    result.err = "at most 256 variables\n";
     return result;
   }
   if (!pipe.empty()) {
