@@ -15,6 +15,7 @@
 
 #include "bench_host.h"
 #include "clock.h"
+#include "lvar/records.h"
 #include "report.h"
 #include "simconnect/SimConnect.h"
 #include "simconnect/protocol.h"
@@ -58,7 +59,7 @@ bool Measure(bool channel, Figures* figures) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   HANDLE handle = nullptr;
   if (SimConnect_Open(&handle, kClientName, nullptr, 0, event, kConfigIndexDefault) != S_OK ||
-      !WaitForKind(handle, event, 2)) {
+      !WaitForKind(handle, event, protocol::kKindOpen)) {
     std::printf("the client did not open\n");
     return false;
   }
@@ -66,17 +67,17 @@ bool Measure(bool channel, Figures* figures) {
     std::printf("the client is not on the channel\n");
     return false;
   }
-  SimConnect_AddToDataDefinition(handle, kTitleDefinition, "TITLE", "", 10, 0.0f, 0xFFFFFFFF);
+  SimConnect_AddToDataDefinition(handle, kTitleDefinition, "TITLE", "", 10, 0.0f, records::kDatumIdUnused);
   SimConnect_MapClientDataNameToID(handle, "BENCH_AREA", kArea);
   SimConnect_CreateClientData(handle, kArea, 268, 0);
-  SimConnect_AddToClientDataDefinition(handle, kAreaDefinition, 0, 268, 0.0f, 0xFFFFFFFF);
-  SimConnect_RequestClientData(handle, kArea, kAreaRequest, kAreaDefinition, 3, 0, 0, 0, 0);
+  SimConnect_AddToClientDataDefinition(handle, kAreaDefinition, 0, 268, 0.0f, records::kDatumIdUnused);
+  SimConnect_RequestClientData(handle, kArea, kAreaRequest, kAreaDefinition, records::kPeriodOnSet, 0, 0, 0, 0);
 
   std::vector<double> trips;
   for (int i = 0; i < kRoundTrips; ++i) {
     const double start = bench::NowUs();
     SimConnect_RequestDataOnSimObject(handle, 100, kTitleDefinition, 0, 1, 0, 0, 0, 0);
-    if (!WaitForKind(handle, event, 8)) return false;
+    if (!WaitForKind(handle, event, protocol::kKindObjectData)) return false;
     trips.push_back(bench::NowUs() - start);
   }
   std::sort(trips.begin(), trips.end());
@@ -92,11 +93,14 @@ bool Measure(bool channel, Figures* figures) {
     const void* message = nullptr;
     uint32_t size = 0;
     while (SimConnect_GetNextDispatch(handle, &message, &size) == S_OK) {
-      if (static_cast<const uint32_t*>(message)[2] == 16) ++received;
+      if (wire::LoadU32(static_cast<const uint8_t*>(message) + protocol::kReceivedKindOffset) ==
+          protocol::kKindClientData) {
+        ++received;
+      }
     }
   }
   for (; received < kBurst; ++received) {
-    if (!WaitForKind(handle, event, 16)) return false;
+    if (!WaitForKind(handle, event, protocol::kKindClientData)) return false;
   }
   figures->burstPerSecond = kBurst / ((bench::NowMs() - start) / 1000.0);
 

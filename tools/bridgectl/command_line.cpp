@@ -1,9 +1,12 @@
-// Parsing bridgectl's arguments. OS-free.
+// Parsing bridgectl's arguments with CLI11; the help is CLI11's, made from the
+// descriptions below. OS-free.
 #include "command_line.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include "bridge/key_string.h"
 
@@ -14,24 +17,46 @@ namespace {
 struct CommandEntry {
   CommandKind kind;
   const char* name;
+  const char* summary;  // its line in the general help
+  const char* details;  // the end of its own help
 };
 
 constexpr CommandEntry kCommands[] = {
-    {CommandKind::kHelp, "help"},   {CommandKind::kList, "list"},           {CommandKind::kWatch, "watch"},
-    {CommandKind::kGet, "get"},     {CommandKind::kSet, "set"},             {CommandKind::kKeys, "keys"},
-    {CommandKind::kTitle, "title"}, {CommandKind::kAttention, "attention"}, {CommandKind::kRescan, "rescan"},
+    {CommandKind::kList, "list", "the aircraft's variables, with the total",
+     "Collects every chunk of the bridge's variable list and prints the names, one a line, then\n"
+     "the total (MJC variables are counted but not named). --json: {\"count\":N,\"total\":T,\"names\":[...]}."},
+    {CommandKind::kWatch, "watch", "follow variables as they change, until Ctrl+C",
+     "Starts monitoring and prints each report: time, name, value. The bridge reads each variable\n"
+     "every MS milliseconds (without @MS: its interval so far, 1000 for a new one) and reports a\n"
+     "move by 0.01 or more. A live table on a console, one line per report otherwise (--plain);\n"
+     "--json: one object per line, events with \"event\". After an aircraft change monitoring\n"
+     "starts again. Ctrl+C, --duration or --count stop monitoring and exit 0."},
+    {CommandKind::kGet, "get", "read variables once", "Prints NAME = VALUE; names match without regard to case."},
+    {CommandKind::kSet, "set", "write a variable",
+     "Writes VALUE and reads it back: NAME = OLD -> NEW. With --mjc CODE the value goes to the\n"
+     "aircraft's MJC variable CODE through its MJC_VAR_WRITE handshake; NAME only labels it."},
+    {CommandKind::kKeys, "keys", "press keys in the simulator, e.g. \"17,65\" (Ctrl+A)",
+     "KEYSTRING: decimal Windows virtual-key codes, each followed by one separator (\"17,65\", \"17+65\").\n"
+     "All go down in order, 50 ms later all come up; they reach the window with the keyboard focus."},
+    {CommandKind::kTitle, "title", "the user aircraft's title", ""},
+    {CommandKind::kAttention, "attention", "show \"TAVO.quin needs your attention!\" in the simulator", ""},
+    {CommandKind::kRescan, "rescan", "make the bridge rebuild its variable list",
+     "Prints each variable the bridge announces. Every monitoring ends (running watches too)."},
 };
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr char kDescription[] =
+    "bridgectl: talks to the TAVO.quin Simulator Bridge (TVOBridge64.dll) through any\n"
+    "SimConnect server, as the TAVO.quin application does. Without --pipe, --tcp or --config:\n"
+    "the simulator's own pipe, then the TCP ports it leaves in the registry.";
+
+constexpr char kFooter[] =
+    "bridgectl COMMAND --help: one command. Exit status: 0 success, 1 failure (no server, no\n"
+    "bridge, unknown variable, ...; one line on standard error), 2 wrong command line.";
 
 // Decimal digits only, at most 0xFFFFFFFF.
 bool ParseU32(const std::string& text, uint32_t* out) {
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t value = 0;
-  for (char c : text) {
-    if (!IsDigit(c)) return false;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
   if (value > 0xFFFFFFFFull) return false;
   *out = static_cast<uint32_t>(value);
   return true;
@@ -42,158 +67,85 @@ bool ParseNumber(const std::string& text, double* out) {
   if (text.empty()) return false;
   char* end = nullptr;
   errno = 0;
-  double value = std::strtod(text.c_str(), &end);
+  const double value = std::strtod(text.c_str(), &end);
   if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value)) return false;
   *out = value;
   return true;
 }
 
-// "-5", "-.5": a negative number where an argument is expected, not an option.
-bool IsNegativeNumber(const std::string& token) {
-  return token.size() >= 2 && token[0] == '-' && (IsDigit(token[1]) || token[1] == '.');
-}
-
 // Texts that go into SimConnect.cfg as one line each.
-bool HasControlCharacter(const std::string& text) {
+bool IsOneLine(const std::string& text) {
   for (char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) return true;
+    if (static_cast<unsigned char>(c) < 0x20) return false;
   }
-  return false;
+  return !text.empty();
 }
-
-bool IsOption(const std::string& token) { return token.size() >= 2 && token[0] == '-' && !IsNegativeNumber(token); }
 
 // "HOST:PORT" or "[IPV6]:PORT".
 bool ParseTcpTarget(const std::string& text, Endpoint* endpoint) {
   std::string host;
   std::string port;
   if (!text.empty() && text[0] == '[') {
-    size_t close = text.find(']');
+    const size_t close = text.find(']');
     if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
     host = text.substr(1, close - 1);
     port = text.substr(close + 2);
     endpoint->ipv6 = true;
   } else {
-    size_t colon = text.find(':');
+    const size_t colon = text.find(':');
     if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) return false;
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
     endpoint->ipv6 = false;
   }
   uint32_t number = 0;
-  if (host.empty() || HasControlCharacter(host) || !ParseU32(port, &number) || number == 0 || number > 65535) return false;
+  if (!IsOneLine(host) || !ParseU32(port, &number) || number == 0 || number > 65535) return false;
   endpoint->kind = EndpointKind::kTcp;
   endpoint->address = host;
   endpoint->port = std::to_string(number);
   return true;
 }
 
-// NAME or NAME@MS.
-bool ParseWatchItem(const std::string& text, WatchItem* item, std::string* error) {
-  size_t at = text.rfind('@');
-  item->name = at == std::string::npos ? text : text.substr(0, at);
-  item->intervalMs = 0;
-  if (at != std::string::npos) {
-    uint32_t ms = 0;
-    if (!ParseU32(text.substr(at + 1), &ms) || ms == 0 || ms > 0x7FFFFFFF) {
-      *error = "watch: '" + text + "': the interval after @ must be a whole number of milliseconds above 0";
-      return false;
-    }
-    item->intervalMs = ms;
-  }
-  if (item->name.empty()) {
-    *error = "watch: '" + text + "' names no variable";
-    return false;
-  }
-  return true;
+// The empty text for a name a request can carry, else why not.
+std::string NameProblem(const std::string& name) {
+  if (name.empty()) return "the variable name is empty";
+  if (name.size() > kMaxRequestText) return "the variable name is longer than 255 characters";
+  return std::string();
 }
 
-bool CheckName(const std::string& command, const std::string& name, std::string* error) {
-  if (name.empty()) {
-    *error = command + ": the variable name is empty";
-    return false;
+// NAME or NAME@MS (the last '@'); the empty text, or why not.
+std::string ParseWatchItem(const std::string& text, WatchItem* item) {
+  const size_t at = text.rfind('@');
+  item->name = text.substr(0, at);
+  uint32_t ms = 0;
+  if (at != std::string::npos && (!ParseU32(text.substr(at + 1), &ms) || ms == 0 || ms > 0x7FFFFFFF)) {
+    return "'" + text + "': the interval after @ must be a whole number of milliseconds above 0";
   }
-  if (name.size() > kMaxRequestText) {
-    *error = command + ": the variable name is longer than 255 characters";
-    return false;
-  }
-  return true;
+  item->intervalMs = ms;
+  return NameProblem(item->name);
 }
 
-// Checks the positional arguments of the command and stores them.
-bool TakeArguments(Invocation& inv, const std::vector<std::string>& args, std::string* error) {
-  const std::string command = CommandName(inv.command);
-  auto count = [&](size_t least, size_t most) {
-    if (args.size() >= least && args.size() <= most) return true;
-    *error = command + ": " + (args.size() < least ? "missing arguments" : "too many arguments") + " (see bridgectl " +
-             command + " --help)";
-    return false;
-  };
-  switch (inv.command) {
-    case CommandKind::kNone:
-      return true;
-    case CommandKind::kHelp:
-      if (!count(0, 1)) return false;
-      if (!args.empty()) {
-        inv.helpTopic = CommandFromName(args[0]);
-        if (inv.helpTopic == CommandKind::kNone) {
-          *error = "help: unknown command '" + args[0] + "'";
-          return false;
-        }
-      }
-      return true;
-    case CommandKind::kList:
-    case CommandKind::kTitle:
-    case CommandKind::kAttention:
-    case CommandKind::kRescan:
-      return count(0, 0);
-    case CommandKind::kWatch:
-      if (!count(1, 256)) return false;
-      for (const std::string& arg : args) {
-        WatchItem item;
-        if (!ParseWatchItem(arg, &item, error) || !CheckName(command, item.name, error)) return false;
-        inv.watch.push_back(item);
-      }
-      return true;
-    case CommandKind::kGet:
-      if (!count(1, 256)) return false;
-      for (const std::string& arg : args) {
-        if (!CheckName(command, arg, error)) return false;
-      }
-      inv.names = args;
-      return true;
-    case CommandKind::kSet:
-      if (!count(2, 2) || !CheckName(command, args[0], error)) return false;
-      if (!ParseNumber(args[1], &inv.value)) {
-        *error = "set: '" + args[1] + "' is not a number";
-        return false;
-      }
-      inv.names = {args[0]};
-      return true;
-    case CommandKind::kKeys:
-      if (!count(1, 1)) return false;
-      if (args[0].size() > kMaxRequestText) {
-        *error = "keys: the key string is longer than 255 characters";
-        return false;
-      }
-      if (key_string::ParseCodes(args[0].data(), args[0].size()).empty()) {
-        *error = "keys: '" + args[0] + "' holds no key code (write decimal codes such as \"17,65\")";
-        return false;
-      }
-      inv.keys = args[0];
-      return true;
+std::string KeysProblem(const std::string& keys) {
+  if (keys.size() > kMaxRequestText) return "the key string is longer than 255 characters";
+  if (key_string::ParseCodes(keys.data(), keys.size()).empty()) {
+    return "'" + keys + "' holds no key code (write decimal codes such as \"17,65\")";
   }
-  return true;
+  return std::string();
 }
+
+// A CLI11 check from a function that tells what is wrong with a value (the
+// empty text for nothing); no description of its own in the help.
+CLI::Validator Check(std::function<std::string(const std::string&)> problem) {
+  return CLI::Validator([problem](std::string& text) { return problem(text); }, std::string());
+}
+
+// A whole number from 1 to 4294967295.
+const CLI::Validator kAbove0 = Check([](const std::string& text) {
+  uint32_t n = 0;
+  return ParseU32(text, &n) && n > 0 ? std::string() : "a whole number from 1 to 4294967295";
+});
 
 }  // namespace
-
-CommandKind CommandFromName(const std::string& name) {
-  for (const CommandEntry& entry : kCommands) {
-    if (name == entry.name) return entry.kind;
-  }
-  return CommandKind::kNone;
-}
 
 const char* CommandName(CommandKind command) {
   for (const CommandEntry& entry : kCommands) {
@@ -205,131 +157,129 @@ const char* CommandName(CommandKind command) {
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
   Invocation& inv = result.invocation;
-  std::vector<std::string> positional;
-  int endpointChoices = 0;
-  bool sawMjc = false, sawDuration = false, sawCount = false, sawPlain = false;
-  bool optionsEnded = false;
+  CLI::App app(kDescription, "bridgectl");
+  app.footer(kFooter);
+  app.fallthrough();  // the general options are taken after the command too
+  app.require_subcommand(0, 1);
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+  app.get_formatter()->column_width(24);
 
-  auto fail = [&](const std::string& message) {
-    result.ok = false;
-    result.error = message;
-    return result;
-  };
+  std::string pipe, tcp;
+  const CLI::Validator oneLine = Check([](const std::string& t) { return IsOneLine(t) ? "" : "a name on one line"; });
+  auto* pipeOpt = app.add_option("--pipe", pipe, "the named pipe \\\\.\\pipe\\NAME")->type_name("NAME")->check(oneLine);
+  app.add_option("--server", inv.endpoint.server, "with --pipe: the machine that serves the pipe")
+      ->type_name("HOST")
+      ->check(oneLine)
+      ->needs(pipeOpt);
+  auto* tcpOpt = app.add_option("--tcp", tcp, "TCP; an IPv6 address goes in brackets: --tcp [::1]:50123")
+                     ->type_name("HOST:PORT")
+                     ->check(Check([](const std::string& t) {
+                       Endpoint scratch;
+                       return ParseTcpTarget(t, &scratch) ? "" : "takes HOST:PORT or [IPV6-ADDRESS]:PORT";
+                     }));
+  auto* configOpt = app.add_option("--config", inv.endpoint.configIndex,
+                                   "section [SimConnect.N] of SimConnect.cfg ([SimConnect] for 0), read from\n"
+                                   "Public Documents, Documents and the current folder")
+                        ->type_name("N");
+  pipeOpt->excludes(tcpOpt)->excludes(configOpt);
+  tcpOpt->excludes(configOpt);
+  app.add_option("--timeout", inv.timeoutMs, "how long to wait for the bridge's answers (default 5000)")
+      ->type_name("MS")
+      ->check(kAbove0);
+  app.add_flag("--json", inv.json, "machine-readable output: one JSON object per line");
+  auto* tagOpt = app.add_option("--tag", inv.tag, "the tag of the Connect request (default: chosen per run)")
+                     ->type_name("N");
+  auto* peerOpt = app.add_option("--peer", inv.peerId, "the peer id given with Connect (default: chosen per run)")
+                      ->type_name("N");
+  app.add_flag("-v,--verbose", inv.verbose, "progress messages on standard error");
 
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string token = args[i];
-    if (optionsEnded || !IsOption(token)) {
-      if (inv.command == CommandKind::kNone && positional.empty() && !optionsEnded) {
-        inv.command = CommandFromName(token);
-        if (inv.command == CommandKind::kNone) return fail("unknown command '" + token + "' (see bridgectl --help)");
-        continue;
-      }
-      positional.push_back(token);
-      continue;
-    }
-    if (token == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    // --name=value or --name value.
-    std::string value;
-    bool inlineValue = false;
-    size_t equals = token.find('=');
-    if (token.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      value = token.substr(equals + 1);
-      token = token.substr(0, equals);
-      inlineValue = true;
-    }
-    auto takeValue = [&](std::string* out) {
-      if (inlineValue) {
-        *out = value;
-        return true;
-      }
-      if (i + 1 >= args.size()) return false;
-      *out = args[++i];
-      return true;
-    };
-    auto isFlag = [&](const char* name, const char* shortName) {
-      return token == name || (shortName != nullptr && token == shortName);
-    };
-
-    if (isFlag("--help", "-h")) {
-      inv.help = true;
-    } else if (isFlag("--json", nullptr)) {
-      inv.json = true;
-    } else if (isFlag("--verbose", "-v")) {
-      inv.verbose = true;
-    } else if (isFlag("--plain", nullptr)) {
-      inv.plain = sawPlain = true;
-    } else if (token == "--pipe" || token == "--server" || token == "--tcp" || token == "--config" ||
-               token == "--timeout" || token == "--tag" || token == "--peer" || token == "--mjc" ||
-               token == "--duration" || token == "--count") {
-      std::string text;
-      if (!takeValue(&text)) return fail(token + " needs a value");
-      uint32_t number = 0;
-      if (token == "--pipe") {
-        if (text.empty() || HasControlCharacter(text)) return fail("--pipe needs a pipe name");
-        inv.endpoint.kind = EndpointKind::kPipe;
-        inv.endpoint.pipeName = text;
-        ++endpointChoices;
-      } else if (token == "--server") {
-        if (text.empty() || HasControlCharacter(text)) return fail("--server needs a machine name");
-        inv.endpoint.server = text;
-      } else if (token == "--tcp") {
-        if (!ParseTcpTarget(text, &inv.endpoint)) return fail("--tcp takes HOST:PORT or [IPV6-ADDRESS]:PORT");
-        ++endpointChoices;
-      } else if (token == "--config") {
-        if (!ParseU32(text, &number)) return fail("--config takes a configuration index (0, 1, 2, ...)");
-        inv.endpoint.kind = EndpointKind::kConfigIndex;
-        inv.endpoint.configIndex = number;
-        ++endpointChoices;
-      } else if (token == "--timeout") {
-        if (!ParseU32(text, &number) || number == 0) return fail("--timeout takes milliseconds above 0");
-        inv.timeoutMs = number;
-      } else if (token == "--tag" || token == "--peer") {
-        if (!ParseU32(text, &number)) return fail(token + " takes a number from 0 to 4294967295");
-        if (token == "--tag") {
-          inv.haveTag = true;
-          inv.tag = number;
-        } else {
-          inv.havePeer = true;
-          inv.peerId = number;
-        }
-      } else if (token == "--mjc") {
-        if (!ParseU32(text, &number) || number == 0) return fail("--mjc takes an MJC code above 0");
-        inv.mjcCode = number;
-        sawMjc = true;
-      } else if (token == "--duration") {
-        double seconds = 0.0;
-        if (!ParseNumber(text, &seconds) || seconds <= 0.0 || seconds > 1e6) {
-          return fail("--duration takes seconds above 0");
-        }
-        inv.durationS = seconds;
-        sawDuration = true;
-      } else {
-        if (!ParseU32(text, &number) || number == 0) return fail("--count takes a number above 0");
-        inv.count = number;
-        sawCount = true;
-      }
-    } else {
-      return fail("unknown option '" + token + "' (see bridgectl --help)");
-    }
+  std::vector<std::pair<CLI::App*, CommandKind>> commands;
+  for (const CommandEntry& entry : kCommands) {
+    CLI::App* sub = app.add_subcommand(entry.name, entry.summary)->group("Commands");
+    sub->footer(std::string(entry.details) + (*entry.details ? "\n" : "") + "General options: bridgectl --help.");
+    commands.emplace_back(sub, entry.kind);
   }
+  auto sub = [&](CommandKind kind) { return commands[static_cast<size_t>(kind) - 1].first; };
+  CLI::App* watch = sub(CommandKind::kWatch);
+  std::vector<std::string> watchArgs;
+  watch->add_option("NAME[@MS]", watchArgs, "variables, each read every MS milliseconds")
+      ->required()
+      ->type_name("")
+      ->check(Check([](const std::string& t) {
+        WatchItem item;
+        return ParseWatchItem(t, &item);
+      }));
+  watch->add_option("--duration", inv.durationS, "stop after S seconds")
+      ->type_name("S")
+      ->check(Check([](const std::string& t) {
+        double s = 0.0;
+        return ParseNumber(t, &s) && s > 0.0 && s <= 1e6 ? "" : "seconds above 0";
+      }));
+  watch->add_option("--count", inv.count, "stop after N reports")->type_name("N")->check(kAbove0);
+  watch->add_flag("--plain", inv.plain, "one line per report, also on a console");
+  sub(CommandKind::kGet)->add_option("NAME", inv.names, "variables")->required()->type_name("")->check(
+      Check(NameProblem));
+  CLI::App* set = sub(CommandKind::kSet);
+  std::string setName;
+  set->add_option("NAME", setName, "the variable")->required()->type_name("")->check(Check(NameProblem));
+  set->add_option("VALUE", inv.value, "the value")->required()->type_name("")->check(Check([](const std::string& t) {
+    double v = 0.0;
+    return ParseNumber(t, &v) ? "" : "'" + t + "' is not a number";
+  }));
+  set->add_option("--mjc", inv.mjcCode, "the aircraft's MJC code to write")->type_name("CODE")->check(kAbove0);
+  sub(CommandKind::kKeys)->add_option("KEYSTRING", inv.keys, "the keys")->required()->type_name("")->check(
+      Check(KeysProblem));
+  std::string topic;
+  CLI::App* help = app.add_subcommand("help", "this text, or one command's help")->group("Commands");
+  help->add_option("COMMAND", topic, "the command")->type_name("")->check(Check([&](const std::string& t) {
+    for (const CommandEntry& entry : kCommands) {
+      if (t == entry.name) return std::string();
+    }
+    return "unknown command '" + t + "'";
+  }));
 
-  if (endpointChoices > 1) return fail("choose one of --pipe, --tcp and --config");
-  if (!inv.endpoint.server.empty() && inv.endpoint.kind != EndpointKind::kPipe) {
-    return fail("--server goes with --pipe");
+  // CLI11 takes "-.5" for an option; a number it is, spelt as CLI11 reads it.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  for (std::string& token : reversed) {
+    double number = 0.0;
+    if (token.size() >= 2 && token[0] == '-' && token[1] == '.' && ParseNumber(token, &number)) token.insert(1, "0");
   }
-  if (sawMjc && inv.command != CommandKind::kSet) return fail("--mjc is an option of set");
-  if ((sawDuration || sawCount || sawPlain) && inv.command != CommandKind::kWatch) {
-    return fail("--duration, --count and --plain are options of watch");
-  }
-  if (inv.help) {
-    result.ok = true;
+  std::ostringstream out, err;
+  try {
+    app.parse(reversed);
+    if (watchArgs.size() > 256 || inv.names.size() > 256) throw CLI::ValidationError("NAME", "at most 256 variables");
+  } catch (const CLI::ParseError& e) {
+    result.status = app.exit(e, out, err) == 0 ? 0 : 2;
+    result.out = out.str();
+    result.err = err.str();
     return result;
   }
-  if (!TakeArguments(inv, positional, &result.error)) return result;
-  result.ok = true;
+  if (help->parsed()) {
+    result.status = 0;
+    result.out = topic.empty() ? app.help() : app.get_subcommand(topic)->help("bridgectl");
+    return result;
+  }
+  for (const auto& command : commands) {
+    if (command.first->parsed()) inv.command = command.second;
+  }
+  if (inv.command == CommandKind::kNone) {
+    result.status = 2;
+    result.err = app.help();
+    return result;
+  }
+  if (!pipe.empty()) {
+    inv.endpoint.kind = EndpointKind::kPipe;
+    inv.endpoint.pipeName = pipe;
+  }
+  if (!tcp.empty()) ParseTcpTarget(tcp, &inv.endpoint);
+  if (configOpt->count() > 0) inv.endpoint.kind = EndpointKind::kConfigIndex;
+  inv.haveTag = tagOpt->count() > 0;
+  inv.havePeer = peerOpt->count() > 0;
+  for (const std::string& arg : watchArgs) {
+    inv.watch.emplace_back();
+    ParseWatchItem(arg, &inv.watch.back());
+  }
+  if (inv.command == CommandKind::kSet) inv.names = {setName};
   return result;
 }
 

@@ -1,6 +1,6 @@
 // bridgectl's command line: the connection choice, the general options and one
-// command with its arguments, parsed from the argument list into plain values.
-// No OS calls: the parser and the help texts are unit-tested natively.
+// command with its arguments, parsed (with CLI11) into plain values. No OS
+// calls: the parser is unit-tested natively.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,7 @@
 namespace bridgectl {
 
 enum class CommandKind {
-  kNone,  // no command given: the general help
-  kHelp,
+  kNone,
   kList,
   kWatch,
   kGet,
@@ -50,8 +49,6 @@ struct WatchItem {
 // Everything the command line asked for.
 struct Invocation {
   CommandKind command = CommandKind::kNone;
-  bool help = false;  // --help: print the command's help and do nothing else
-  CommandKind helpTopic = CommandKind::kNone;  // `help COMMAND`
 
   Endpoint endpoint;
   uint32_t timeoutMs = 5000;  // for the bridge's answers
@@ -74,22 +71,22 @@ struct Invocation {
 };
 
 struct ParseResult {
-  bool ok = false;
-  std::string error;  // one line, when !ok
+  // -1: run `invocation`. Otherwise the process ends with this status after
+  // printing `out` and `err`: 0 for the help (--help, `help [COMMAND]`), 2 for
+  // a wrong command line (CLI11's message) or no command (the general help on
+  // standard error).
+  int status = -1;
+  std::string out;
+  std::string err;
   Invocation invocation;
 };
 
-// Parses the arguments after the program name. Options may stand before or
-// after the command; "--" ends the options. A token that starts with '-' and
-// then a digit or '.' is a number, not an option (set X -5).
+// Parses the arguments after the program name. The general options may stand
+// before or after the command; "--" ends the options; a negative number is an
+// argument, not an option (set X -5, set X -.5).
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
-// The command of that name ("list", "watch", ...), or kNone.
-CommandKind CommandFromName(const std::string& name);
 const char* CommandName(CommandKind command);
-
-// The general help (kNone or kHelp) or one command's help, ending in a newline.
-std::string HelpText(CommandKind command);
 
 // Longest variable name or key string a request carries (its 256-byte field).
 constexpr size_t kMaxRequestText = 255;

@@ -4,6 +4,7 @@
 // an unknown name is answered by nothing) is known to be missing at once.
 #include "commands.h"
 
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "bridge/key_string.h"
@@ -48,8 +49,7 @@ bool ReadValues(BridgeSession& session, const std::vector<std::string>& names, u
 }
 
 std::string JsonValue(const records::VarData& record) {
-  return "{\"name\":" + JsonString(NameOf(record)) + ",\"value\":" + JsonNumber(record.value) +
-         ",\"mjc\":" + (record.isMjc != 0 ? "true" : "false") + "}";
+  return JsonLine({{"name", JsonText(NameOf(record))}, {"value", record.value}, {"mjc", record.isMjc != 0}});
 }
 
 }  // namespace
@@ -125,8 +125,10 @@ int RunSet(BridgeSession& session, const Invocation& invocation, std::string* er
     }
     // The aircraft's answer to the handshake (done, "data not found", no
     // answer) reaches only the bridge's log: the write is reported as sent.
-    PrintLine(invocation.json ? "{\"name\":" + JsonString(name) + ",\"mjc\":" + std::to_string(invocation.mjcCode) +
-                                    ",\"value\":" + JsonNumber(invocation.value) + ",\"sent\":true}"
+    PrintLine(invocation.json ? JsonLine({{"name", JsonText(name)},
+                                          {"mjc", invocation.mjcCode},
+                                          {"value", invocation.value},
+                                          {"sent", true}})
                               : "sent " + name + " = " + FormatValue(invocation.value) + " to MJC code " +
                                     std::to_string(invocation.mjcCode));
     return kExitSuccess;
@@ -153,8 +155,7 @@ int RunSet(BridgeSession& session, const Invocation& invocation, std::string* er
     return kExitFailure;
   }
   const records::VarData now = values[0];
-  PrintLine(invocation.json ? "{\"name\":" + JsonString(NameOf(now)) + ",\"old\":" + JsonNumber(old.value) +
-                                  ",\"value\":" + JsonNumber(now.value) + "}"
+  PrintLine(invocation.json ? JsonLine({{"name", JsonText(NameOf(now))}, {"old", old.value}, {"value", now.value}})
                             : NameOf(now) + " = " + FormatValue(old.value) + " -> " + FormatValue(now.value));
   return kExitSuccess;
 }
@@ -167,26 +168,23 @@ int RunKeys(BridgeSession& session, const Invocation& invocation, std::string* e
   if (!session.Send(records::kCommandSendKeys, invocation.keys, 0, 0.0, error)) return kExitFailure;
   if (!session.Sync(nullptr, nullptr, invocation.timeoutMs, error)) return kExitFailure;
   std::string spaced;
-  std::string commas;
-  for (int32_t code : codes) {
-    spaced += (spaced.empty() ? "" : " ") + std::to_string(code);
-    commas += (commas.empty() ? "" : ",") + std::to_string(code);
-  }
-  PrintLine(invocation.json ? "{\"keys\":[" + commas + "]}" : "pressed " + spaced);
+  for (int32_t code : codes) spaced += (spaced.empty() ? "" : " ") + std::to_string(code);
+  PrintLine(invocation.json ? JsonLine({{"keys", codes}}) : "pressed " + spaced);
   return kExitSuccess;
 }
 
 int RunTitle(BridgeSession& session, const Invocation& invocation, std::string* error) {
   std::string title;
   if (!session.Sync(nullptr, &title, invocation.timeoutMs, error)) return kExitFailure;
-  PrintLine(invocation.json ? "{\"title\":" + JsonString(title) + "}" : title);
+  PrintLine(invocation.json ? JsonLine({{"title", JsonText(title)}}) : title);
   return kExitSuccess;
 }
 
 int RunAttention(BridgeSession& session, const Invocation& invocation, std::string* error) {
   if (!session.Send(records::kCommandAttention, std::string(), 0, 0.0, error)) return kExitFailure;
   if (!session.Sync(nullptr, nullptr, invocation.timeoutMs, error)) return kExitFailure;
-  PrintLine(invocation.json ? "{\"attention\":true}" : "the simulator shows \"TAVO.quin needs your attention!\"");
+  PrintLine(invocation.json ? JsonLine({{"attention", true}})
+                            : "the simulator shows \"TAVO.quin needs your attention!\"");
   return kExitSuccess;
 }
 

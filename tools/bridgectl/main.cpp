@@ -1,5 +1,6 @@
 // bridgectl: a command-line application that speaks the bridge's client-data
 // protocol through any SimConnect server.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -54,28 +55,14 @@ int Run(const Invocation& invocation, std::string* error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  ParseResult parsed = ParseCommandLine(args);
-  if (!parsed.ok) {
-    PrintErrorLine("bridgectl: " + parsed.error);
-    return kExitUsage;
+  const ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.status >= 0) {
+    std::fputs(parsed.out.c_str(), stdout);
+    std::fputs(parsed.err.c_str(), stderr);
+    return parsed.status;
   }
-  const Invocation& invocation = parsed.invocation;
-  if (invocation.help || invocation.command == CommandKind::kHelp) {
-    std::string text = HelpText(invocation.help ? invocation.command : invocation.helpTopic);
-    text.pop_back();
-    PrintLine(text);
-    return kExitSuccess;
-  }
-  if (invocation.command == CommandKind::kNone) {
-    std::string text = HelpText(CommandKind::kNone);
-    text.pop_back();
-    PrintErrorLine(text);
-    return kExitUsage;
-  }
-
   std::string error;
-  int status = Run(invocation, &error);
+  int status = Run(parsed.invocation, &error);
   if (status != kExitSuccess) PrintErrorLine("bridgectl: " + (error.empty() ? std::string("failed") : error));
   return status;
 }

@@ -1,10 +1,10 @@
 // Formatting of bridgectl's output. OS-free.
 #include "output_format.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "lvar/variable_names.h"
 
@@ -30,69 +30,40 @@ std::string FormatIsoTime(const ClockTime& time) {
 }
 
 std::string FormatValue(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  // The fewest significant digits that read back exactly; 17 always do.
-  char text[48];
-  int precision = 1;
-  for (; precision <= 17; ++precision) {
-    std::snprintf(text, sizeof text, "%.*e", precision - 1, value);
-    if (std::strtod(text, nullptr) == value) break;
-  }
-  if (precision > 17) precision = 17;
-  // Those digits without an exponent for the magnitudes of panel variables
-  // ("1200", not "1.2e+03"), with one for the very small and very large.
-  const char* e = std::strchr(text, 'e');
-  const int exponent = e != nullptr ? std::atoi(e + 1) : 0;
-  if (exponent >= -5 && exponent < 17) {
-    const int decimals = precision - 1 - exponent > 0 ? precision - 1 - exponent : 0;
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  } else {
-    std::snprintf(text, sizeof text, "%.*g", precision, value);
-  }
-  return text;
+  if (std::isnan(value)) return "nan";  // to_chars would write "-nan" for some
+  // The fewest digits that read back exactly (std::to_chars without a
+  // precision), and without an exponent for the magnitudes of panel
+  // variables ("1200", "12000000", "0.000125"): fixed notation from 1e-5 up to
+  // 1e17, scientific beyond ("1e+20", "1.5e-07"), and for infinities "inf".
+  const double magnitude = std::fabs(value);
+  const bool scientific = value != 0.0 && std::isfinite(value) && (magnitude < 1e-5 || magnitude >= 1e17);
+  char text[64];  // at most 17 digits with a sign, a point and 5 zeros, or an exponent
+  const std::to_chars_result written = std::to_chars(
+      text, text + sizeof text, value, scientific ? std::chars_format::scientific : std::chars_format::fixed);
+  return std::string(text, written.ptr);
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
+std::string JsonLine(const Json& object) { return object.dump(-1, ' ', true); }
+
+Json JsonText(const std::string& text) {
+  std::string utf8;
   for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (byte < 0x20 || byte >= 0x7F) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-          out += escape;
-        } else {
-          out += c;
-        }
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += static_cast<char>(0xC0 | (byte >> 6));
+      utf8 += static_cast<char>(0x80 | (byte & 0x3F));
     }
   }
-  out += '"';
-  return out;
+  return utf8;
 }
 
-std::string JsonNumber(double value) { return std::isfinite(value) ? FormatValue(value) : "null"; }
-
 std::string JsonVarData(const ClockTime& time, const records::VarData& record) {
-  return "{\"time\":" + JsonString(FormatIsoTime(time)) + ",\"name\":" +
-         JsonString(TextOf(record.name, sizeof record.name)) + ",\"value\":" + JsonNumber(record.value) +
-         ",\"mjc\":" + (record.isMjc != 0 ? "true" : "false") + "}";
+  return JsonLine({{"time", FormatIsoTime(time)},
+                   {"name", JsonText(TextOf(record.name, sizeof record.name))},
+                   {"value", record.value},
+                   {"mjc", record.isMjc != 0}});
 }
 
 std::string EventName(uint32_t code) {
@@ -113,29 +84,32 @@ std::string EventName(uint32_t code) {
 }
 
 std::string JsonEvent(const ClockTime& time, const records::HostEvent& event) {
-  const std::string text = TextOf(event.text, sizeof event.text);
-  std::string out = "{\"time\":" + JsonString(FormatIsoTime(time)) + ",\"event\":" + JsonString(EventName(event.code));
+  const Json text = JsonText(TextOf(event.text, sizeof event.text));
+  Json out = {{"time", FormatIsoTime(time)}, {"event", EventName(event.code)}};
   switch (event.code) {
     case records::kEventAircraftTitle:
-      out += ",\"title\":" + JsonString(text);
+      out["title"] = text;
       break;
     case records::kEventConnectReply:
-      out += ",\"text\":" + JsonString(text);
+      out["text"] = text;
       break;
     case records::kEventVariableAdded:
-      out += ",\"name\":" + JsonString(text) + ",\"value\":" + JsonNumber(event.value);
+      out["name"] = text;
+      out["value"] = event.value;
       break;
     case records::kEventVariableRemoved:
-      out += ",\"name\":" + JsonString(text);
+      out["name"] = text;
       break;
     case records::kEventRefused:
-      out += ",\"name\":" + JsonString(text) + ",\"reason\":" + JsonNumber(event.value) +
-             ",\"message\":" + JsonString(RefusalMessage(event, false));
+      out["name"] = text;
+      out["reason"] = event.value;
+      out["message"] = JsonText(RefusalMessage(event, false));
       break;
     default:
-      out += ",\"value\":" + JsonNumber(event.value) + ",\"text\":" + JsonString(text);
+      out["value"] = event.value;
+      out["text"] = text;
   }
-  return out + "}";
+  return JsonLine(out);
 }
 
 std::string DescribeEvent(const records::HostEvent& event) {
@@ -180,13 +154,9 @@ std::string ListingText(const std::vector<std::string>& names, uint32_t totalCou
 }
 
 std::string JsonListing(const std::vector<std::string>& names, uint32_t totalCount) {
-  std::string out = "{\"count\":" + std::to_string(names.size()) + ",\"total\":" + std::to_string(totalCount) +
-                    ",\"names\":[";
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) out += ",";
-    out += JsonString(names[i]);
-  }
-  return out + "]}";
+  Json list = Json::array();
+  for (const std::string& name : names) list.push_back(JsonText(name));
+  return JsonLine({{"count", names.size()}, {"total", totalCount}, {"names", list}});
 }
 
 bool SameName(const std::string& a, const std::string& b) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -25,11 +26,14 @@ std::string FormatIsoTime(const ClockTime& time);
 // "-0.5"); "nan", "inf" and "-inf" for the values that have no digits.
 std::string FormatValue(double value);
 
-// JSON pieces. Strings are written in ASCII: the bridge's texts are single
-// bytes of the system's code page, so bytes above 0x7F are escaped as the
-// code points U+0080..U+00FF. Numbers that are not finite are written as null.
-std::string JsonString(const std::string& text);
-std::string JsonNumber(double value);
+// JSON output, with keys in the order they are added. A line is written in
+// ASCII; a number that is not finite becomes null.
+using Json = nlohmann::ordered_json;
+std::string JsonLine(const Json& object);
+// The bridge's texts are single bytes of the system's code page: each byte
+// stands for the code point of its value (U+0000..U+00FF), so a byte above
+// 0x7F is written as \u0080..\u00ff.
+Json JsonText(const std::string& text);
 
 // {"time":"...","name":"...","value":...,"mjc":false}
 std::string JsonVarData(const ClockTime& time, const records::VarData& record);
