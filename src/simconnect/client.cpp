@@ -123,6 +123,12 @@ void SimConnectClient::ReturnHostBlock(MessageRecord* record) {
   record->data = nullptr;
 }
 
+uint32_t QueuedSendBytes(HANDLE simConnect) {
+  auto* client = static_cast<SimConnectClient*>(simConnect);
+  if (client == nullptr || client->State() != ConnectionState::Connected || client->Channel().Active()) return 0;
+  return client->QueuedSendBytes();
+}
+
 // A client whose last reference is already gone is being destroyed and
 // unlinks itself once it gets the list lock: the walks below skip it.
 SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionId) {

@@ -155,3 +155,7 @@ SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionI
 
 // Result code of a failed connection: its recorded status.
 inline HRESULT FailureResult(const SimConnectClient* client) { return static_cast<HRESULT>(client->FailureStatus()); }
+
+// Bytes queued for sending on the connection and not yet written; 0 for a null
+// or closed connection and for one that uses the in-process channel. Lock-free.
+uint32_t QueuedSendBytes(HANDLE simConnect);

@@ -92,6 +92,8 @@ TEST(Transport, TcpOverBothFamiliesWritesInOrderAndEndsWithZeroBytes) {
       ASSERT_EQ(request.size(), 36 + (i * 97) % 3000) << i;
       EXPECT_EQ(U32At(request, 12), i + 1);
     }
+    // Each block leaves the count of bytes queued for sending once written.
+    EXPECT_TRUE(WaitUntil([&] { return QueuedSendBytes(client) == 0; })) << QueuedSendBytes(client);
     // An orderly close by the server, after a message, completes the read
     // with 0 bytes: the message is handed out, then that status.
     ASSERT_TRUE(server->Write(MakeReceived(16, 4000)));

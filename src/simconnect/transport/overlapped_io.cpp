@@ -93,11 +93,15 @@ bool SimConnectTransport::QueueSend(MessageRecord* record) {
   if (State() != ConnectionState::Connected) return false;
   // No memory for the queue's node: the record is not kept, as when closed.
   if (!sendQueue.Push(record)) return false;
+  queuedSendBytes.fetch_add(record->size, std::memory_order_acq_rel);
   StartWrite(false);
   return true;
 }
 
 void SimConnectTransport::DropWriting() {
+  if (writeOperation.writing != nullptr) {
+    queuedSendBytes.fetch_sub(writeOperation.buffer.len, std::memory_order_acq_rel);
+  }
   std::free(writeOperation.writing);
   writeOperation.writing = nullptr;
   writeOperation.buffer.len = 0;
@@ -126,6 +130,7 @@ bool SimConnectTransport::StartWrite(bool afterCompletion) {
     // A record without bytes would complete with 0 bytes, which reads as a
     // lost link: it is dropped instead.
     if (record->data != nullptr && record->size != 0) break;
+    queuedSendBytes.fetch_sub(record->size, std::memory_order_acq_rel);
   }
 
   // The block moves from the record to the write operation and is written

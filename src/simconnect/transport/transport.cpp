@@ -118,7 +118,9 @@ bool SimConnectTransport::AttachHandle(HANDLE connected, uint32_t maxReceive, bo
 
 void SimConnectTransport::Start() {
   // Records still queued from before are dropped unsent.
-  sendQueue.Clear();
+  MessageRecord* dropped = nullptr;
+  while (sendQueue.Pop(dropped)) queuedSendBytes.fetch_sub(dropped->size, std::memory_order_acq_rel);
+  if (dropped != nullptr) dropped->Release();
   {
     CriticalSectionGuard guard(connectionLock);
     // A write issued before a Close may still be in the system's hands until

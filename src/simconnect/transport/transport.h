@@ -86,6 +86,9 @@ class SimConnectTransport {
   TransportKind Kind() const { return kind; }
   HANDLE Handle() const { return handle; }
   FailureKind LastFailure() const { return failureKind.load(std::memory_order_acquire); }
+  // Bytes queued for sending and not yet written: the send queue plus the block
+  // being written. Readable from any thread without a lock.
+  uint32_t QueuedSendBytes() const { return queuedSendBytes.load(std::memory_order_acquire); }
 
   // The count starts at 1 for the owner; +1 for each outstanding operation.
   void AddRef() { refCount.fetch_add(1, std::memory_order_relaxed); }
@@ -136,6 +139,9 @@ class SimConnectTransport {
   uint32_t maxReceiveSize = 1024;
   std::atomic<uint32_t> refCount{1};
   std::atomic<FailureKind> failureKind{FailureKind::None};
+  // Sizes of the queued records plus that of the block being written: raised
+  // when a record is queued, lowered when its block is written or dropped.
+  std::atomic<uint32_t> queuedSendBytes{0};
 };
 
 // Connects `transport` (fresh, Closed) to a pipe (family 0) or a TCP endpoint
