@@ -64,10 +64,10 @@ struct ReadLoop {
       buffer.writePos += static_cast<uint32_t>(len);
       stream.insert(stream.end(), bytes, bytes + len);
       framing::ExtractResult code;
-      while ((code = Cut()) == framing::kExtractMessage) {
+      while ((code = Cut()) == framing::ExtractResult::Message) {
         if (receiverTakes) framing::FreeMessage(holder);  // else the next message reuses the holder
       }
-      ended = code != framing::kExtractNeedMore;  // any other code ends the connection
+      ended = code != framing::ExtractResult::NeedMore;  // any other code ends the connection
     }
   }
 
@@ -83,9 +83,9 @@ struct ReadLoop {
     if (buffer.capacity != before.capacity) {
       FUZZ_CHECK(buffer.capacity == before.capacity + framing::kReceiveBufferStep);
       FUZZ_CHECK(before.readPos == 0 && before.writePos == before.capacity);
-      FUZZ_CHECK(consumed == consumedBefore && code == framing::kExtractNeedMore);
+      FUZZ_CHECK(consumed == consumedBefore && code == framing::ExtractResult::NeedMore);
     }
-    const size_t messageSize = code == framing::kExtractMessage ? holder.size : 0;
+    const size_t messageSize = code == framing::ExtractResult::Message ? holder.size : 0;
     FUZZ_CHECK(consumed - consumedBefore >= messageSize);
     const size_t skipped = consumed - consumedBefore - messageSize;
     if (skipped > 0) {
@@ -97,26 +97,26 @@ struct ReadLoop {
 
     const uint32_t field = unread >= 4 ? Le32(buffer.start + buffer.readPos) : 0;
     switch (code) {
-      case framing::kExtractMessage:
+      case framing::ExtractResult::Message:
         FUZZ_CHECK(holder.data != nullptr && holder.size == holder.capacity);
         FUZZ_CHECK(holder.size >= 4 && holder.size <= limit && Le32(holder.data) == holder.size);
         FUZZ_CHECK(std::memcmp(holder.data, stream.data() + consumedBefore + skipped, holder.size) == 0);
         break;
-      case framing::kExtractNeedMore:
+      case framing::ExtractResult::NeedMore:
         FUZZ_CHECK(unread < 4 || (field >= 4 && field <= limit && field > unread));
         FUZZ_CHECK(framing::FreeSpaceLength(buffer) > 0);
         break;
-      case framing::kExtractTooLarge:
+      case framing::ExtractResult::TooLarge:
         FUZZ_CHECK(unread >= 4 && field > limit);
         break;
-      case framing::kExtractMalformed:
+      case framing::ExtractResult::Malformed:
         FUZZ_CHECK(unread >= 4 && field >= 1 && field <= 3);
         break;
-      case framing::kExtractBufferFull:
+      case framing::ExtractResult::BufferFull:
         // As soon as the size field asks for more than the largest buffer holds.
         FUZZ_CHECK(unread >= 4 && field > kCeiling && field <= limit);
         break;
-      default:  // kExtractNoMemory: allocations of a few MiB do not fail here
+      default:  // ExtractResult::NoMemory: allocations of a few MiB do not fail here
         FUZZ_CHECK(false);
     }
     return code;

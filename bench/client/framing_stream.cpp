@@ -78,14 +78,14 @@ FramingFigures MeasureFraming(size_t streamMiB, size_t readSize) {
     reads.push_back(static_cast<uint32_t>(n));
     framing::ExtractResult result;
     while ((result = framing::ExtractMessage(buffer, message, framing::kDefaultMaxReceiveSize)) ==
-           framing::kExtractMessage) {
+           framing::ExtractResult::Message) {
       if (next >= stream.sizes.size() || message.size != stream.sizes[next] ||
           wire::LoadU32(message.data) != message.size) {
         intact = false;
       }
       ++next;
     }
-    if (result != framing::kExtractNeedMore) {
+    if (result != framing::ExtractResult::NeedMore) {
       intact = false;
       break;
     }

@@ -11,10 +11,10 @@ HRESULT SimConnect_Open(HANDLE* outHandle, const char* name, HWND notifyWindow, 
   if (outHandle == nullptr || name == nullptr) return E_INVALIDARG;
 
   SimConnectClient* client = nullptr;
-  uint32_t opened = OpenConnection(&client, configIndex);
-  if (opened != kClientOk) {
+  ClientStatus opened = OpenConnection(&client, configIndex);
+  if (opened != ClientStatus::Ok) {
     *outHandle = nullptr;
-    return opened == kClientInvalidConfigIndex ? E_INVALIDARG : E_FAIL;
+    return opened == ClientStatus::InvalidConfigIndex ? E_INVALIDARG : E_FAIL;
   }
   *outHandle = client;
 
@@ -22,18 +22,18 @@ HRESULT SimConnect_Open(HANDLE* outHandle, const char* name, HWND notifyWindow, 
 
   HRESULT result = S_OK;
   uint8_t* buffer = nullptr;
-  switch (ReserveRequest(client, protocol::open::kSize, &buffer)) {
-    case kClientOk:
+  switch (client->ReserveRequest(protocol::open::kSize, &buffer)) {
+    case ClientStatus::Ok:
       if (buffer == nullptr) {
         result = E_FAIL;
       } else if (!request_encoding::WriteOpen(buffer, name)) {
         // The request is not given back: the connection is torn down below.
         result = kResultStringTooLong;
-      } else if (FlushRequests(client) != 0) {
+      } else if (!client->FlushRequests()) {
         result = E_FAIL;
       }
       break;
-    case kClientConnectionFailed:
+    case ClientStatus::ConnectionFailed:
       result = FailureResult(client);
       break;
     default:

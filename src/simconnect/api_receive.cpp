@@ -5,7 +5,6 @@
 #include "simconnect/client.h"
 #include "simconnect/protocol.h"
 #include "simconnect/received_string.h"
-#include "simconnect/transport/inprocess_channel.h"
 #include "simconnect/transport/inprocess_records.h"
 
 namespace {
@@ -25,21 +24,23 @@ HRESULT SimConnect_GetNextDispatch(HANDLE handle, const void** message, uint32_t
   *message = nullptr;
   *size = 0;
   auto* client = static_cast<SimConnectClient*>(handle);
-  if (client == nullptr) return E_FAIL;
+  return client == nullptr ? E_FAIL : client->NextDispatch(message, size);
+}
 
+HRESULT SimConnectClient::NextDispatch(const void** message, uint32_t* size) {
   // The message handed out last is freed now, not earlier.
-  if (client->currentMessage != nullptr) {
-    client->ReturnHostBlock(client->currentMessage);
-    client->currentMessage->Release();
-    client->currentMessage = nullptr;
+  if (currentMessage != nullptr) {
+    ReturnHostBlock(currentMessage);
+    currentMessage->Release();
+    currentMessage = nullptr;
   }
 
-  if (!client->receiveQueue.Pop(client->currentMessage)) {
-    return client->HasFailed() ? FailureResult(client) : E_FAIL;
+  if (!receiveQueue.Pop(currentMessage)) {
+    return HasFailed() ? FailureResult(this) : E_FAIL;
   }
-  MessageRecord* record = client->currentMessage;
+  MessageRecord* record = currentMessage;
   if (!IsMessage(record)) return E_FAIL;  // stays current until the following call
-  InProcessOpenReply(client, record->data, record->size);
+  channel_.OnOpenReply(record->data, record->size, CurrentConnectionId());
   *message = record->data;
   *size = record->size;
   return S_OK;
@@ -49,32 +50,34 @@ HRESULT SimConnect_CallDispatch(HANDLE handle, DispatchProc callback, void* cont
   auto* client = static_cast<SimConnectClient*>(handle);
   if (client == nullptr) {
     if (callback == kPumpAllCallback && context == kPumpAllContext) {
-      ForEachConnection([](SimConnectClient* each) {
-        DispatchProc eachCallback = each->lastDispatchCallback.load(std::memory_order_acquire);
-        if (eachCallback != nullptr) {
-          SimConnect_CallDispatch(each, eachCallback, each->lastDispatchContext.load(std::memory_order_acquire));
-        }
-      });
+      ForEachConnection([](SimConnectClient* each) { each->PumpAgain(); });
     }
     return E_FAIL;
   }
-  if (callback == nullptr) return E_FAIL;
+  return callback == nullptr ? E_FAIL : client->CallDispatch(callback, context);
+}
 
+void SimConnectClient::PumpAgain() {
+  DispatchProc callback = lastDispatchCallback.load(std::memory_order_acquire);
+  if (callback != nullptr) CallDispatch(callback, lastDispatchContext.load(std::memory_order_acquire));
+}
+
+HRESULT SimConnectClient::CallDispatch(DispatchProc callback, void* context) {
   // The context first: the pump-all reads the callback, then its context.
-  client->lastDispatchContext.store(context, std::memory_order_release);
-  client->lastDispatchCallback.store(callback, std::memory_order_release);
+  lastDispatchContext.store(context, std::memory_order_release);
+  lastDispatchCallback.store(callback, std::memory_order_release);
 
   MessageRecord* slot = nullptr;
-  while (client->receiveQueue.Pop(slot)) {
+  while (receiveQueue.Pop(slot)) {
     if (IsMessage(slot)) {
-      InProcessOpenReply(client, slot->data, slot->size);
+      channel_.OnOpenReply(slot->data, slot->size, CurrentConnectionId());
       callback(slot->data, slot->size, context);
     }
     // A host block goes back as soon as its callback has returned.
-    client->ReturnHostBlock(slot);
+    ReturnHostBlock(slot);
   }
   if (slot != nullptr) slot->Release();
-  return client->HasFailed() ? FailureResult(client) : S_OK;
+  return HasFailed() ? FailureResult(this) : S_OK;
 }
 
 HRESULT SimConnect_RetrieveString(const void* message, uint32_t messageSize, const void* text,

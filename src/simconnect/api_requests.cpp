@@ -16,10 +16,10 @@ HRESULT SendRequest(HANDLE handle, uint32_t size, Write&& write) {
   auto* client = static_cast<SimConnectClient*>(handle);
   if (client == nullptr) return E_FAIL;
   uint8_t* buffer = nullptr;
-  switch (ReserveRequest(client, size, &buffer)) {
-    case kClientOk:
+  switch (client->ReserveRequest(size, &buffer)) {
+    case ClientStatus::Ok:
       break;
-    case kClientConnectionFailed:
+    case ClientStatus::ConnectionFailed:
       return FailureResult(client);
     default:
       return E_FAIL;
@@ -27,10 +27,10 @@ HRESULT SendRequest(HANDLE handle, uint32_t size, Write&& write) {
   // No room: only a single request longer than the send buffer meets this.
   if (buffer == nullptr) return E_FAIL;
   if (!write(buffer)) {
-    AbandonRequest(client, buffer, size);
+    client->AbandonRequest(buffer, size);
     return kResultStringTooLong;
   }
-  FlushRequests(client);
+  client->FlushRequests();
   return S_OK;
 }
 
@@ -135,7 +135,6 @@ HRESULT SimConnect_Text(HANDLE handle, uint32_t textType, float displaySeconds, 
 HRESULT SimConnect_GetLastSentPacketID(HANDLE handle, uint32_t* sendId) {
   auto* client = static_cast<SimConnectClient*>(handle);
   if (client == nullptr || sendId == nullptr) return E_FAIL;
-  SendLockGuard lock;
-  *sendId = client->lastSendId;
+  *sendId = client->LastSendId();
   return S_OK;
 }

@@ -40,7 +40,6 @@ SimConnectClient* SimConnectClient::Create(TransportKind kind) {
 
 SimConnectClient::SimConnectClient(TransportKind kind) : SimConnectTransport(kind) {
   std::memset(sendBuffer, 0, sizeof sendBuffer);
-  sendStart = sendBuffer;
   sendCursor = sendBuffer;
   g_liveConnections.fetch_add(1, std::memory_order_acq_rel);
   CriticalSectionGuard guard(g_listLock.section);
@@ -55,61 +54,40 @@ SimConnectClient::SimConnectClient(TransportKind kind) : SimConnectTransport(kin
 
 SimConnectClient::~SimConnectClient() {
   g_liveConnections.fetch_sub(1, std::memory_order_acq_rel);
-  pendingHostBlocks.clear();
-  // A block the host delivered after ShutdownConnection drained the queue (its
-  // deliver callback had found the connection just before it was unlinked)
-  // still goes back to the host; the queue's own clearing would free it.
-  MessageRecord* late = nullptr;
-  while (receiveQueue.Pop(late)) ReturnHostBlock(late);
-  if (late != nullptr) late->Release();
-  if (currentMessage != nullptr) {
-    ReturnHostBlock(currentMessage);
-    currentMessage->Release();
-    currentMessage = nullptr;
-  }
+  // A block the host delivered after Shutdown drained the queue (its deliver
+  // callback had found the connection just before it was unlinked) still goes
+  // back to the host; the queue's own clearing would free it.
+  DropReceived();
   // receiveQueue clears itself and deletes its lock; the base destructor runs next.
   // An object that was never shut down is still linked: unlink it here.
-  CriticalSectionGuard guard(g_listLock.section);
-  bool linked = previous != nullptr || next != nullptr || g_listHead == this;
-  if (linked) {
-    if (previous != nullptr) previous->next = next; else g_listHead = next;
-    if (next != nullptr) next->previous = previous; else g_listTail = previous;
-    previous = next = nullptr;
-  }
+  Unlink();
 }
 
 void SimConnectClient::Start() {
   SimConnectTransport::Start();
-  if (kind == TransportKind::Socket && disableNagle) {
-    int on = 1;
-    // Result ignored: a socket without TCP_NODELAY still works.
-    setsockopt(reinterpret_cast<SOCKET>(handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
-               sizeof on);
-  }
   // A connection that was shut down stays Closed: late completions then find it
   // Closed and only drop their references.
-  if (!shutDown.load(std::memory_order_acquire)) state.store(kStateConnected, std::memory_order_release);
+  FinishStart(!shutDown.load(std::memory_order_acquire));
 }
 
-void SimConnectClient::Close(uint32_t failureKindValue, int32_t statusValue) {
-  SimConnectTransport::Close(failureKindValue, statusValue);
-  if (failureKindValue != kFailureNone) Notify();
+void SimConnectClient::Close(FailureKind failure, int32_t status) {
+  SimConnectTransport::Close(failure, status);
+  if (failure != FailureKind::None) Notify();
 }
 
-uint32_t SimConnectClient::OnMessage(framing::ReceivedMessage& holder) {
+void SimConnectClient::OnMessage(framing::ReceivedMessage& holder) {
   // The block moves from the holder to the record; the holder is left empty.
   MessageRecord* record = MessageRecord::Create(holder.data, holder.capacity, CurrentConnectionId(), 0);
   if (record == nullptr) {
     // No memory for the record: the message is dropped, the holder keeps its
     // buffer for the next one.
-    return 0;
+    return;
   }
   holder.size = 0;
   holder.capacity = 0;
   holder.data = nullptr;
   QueueReceived(record);
   record->Release();
-  return 0;
 }
 
 bool SimConnectClient::QueueReceived(MessageRecord* record) {
@@ -139,63 +117,49 @@ void SimConnectClient::SetNotifyTargets(HWND window, uint32_t windowMessage, HAN
   notifyEvent = event;
 }
 
-void SimConnectClient::ClearNotifyTargets() { SetNotifyTargets(nullptr, 0, nullptr); }
-
 void SimConnectClient::ReturnHostBlock(MessageRecord* record) {
   if (record == nullptr || record->hostOwned == 0 || record->data == nullptr) return;
-  ReleaseHostBlock(record->connectionId, record->data);
+  channel_.ReleaseBlock(record->connectionId, record->data);
   record->data = nullptr;
 }
 
-void SimConnectClient::ReleaseHostBlock(uint32_t connectionId, void* block) {
-  HostReleaseFn release = hostRelease.load(std::memory_order_acquire);
-  if (release != nullptr) release(hostConnectionId.load(std::memory_order_acquire), connectionId, block);
+uint32_t QueuedSendBytes(HANDLE simConnect) {
+  auto* client = static_cast<SimConnectClient*>(simConnect);
+  if (client == nullptr || client->State() != ConnectionState::Connected || client->Channel().Active()) return 0;
+  return client->QueuedSendBytes();
 }
 
-namespace {
-
-// Takes a reference on `client` unless its last one is already gone (it is
-// being destroyed and unlinks itself once it gets the list lock). Call with
-// the list lock held.
-bool TryAddRef(SimConnectClient* client) {
-  uint32_t count = client->refCount.load(std::memory_order_relaxed);
-  while (count != 0 && !client->refCount.compare_exchange_weak(count, count + 1, std::memory_order_relaxed)) {
-  }
-  return count != 0;
-}
-
-}  // namespace
-
+// A client whose last reference is already gone is being destroyed and
+// unlinks itself once it gets the list lock: the walks below skip it.
 SimConnectClient* FindConnection(uint32_t hostConnectionId, uint32_t connectionId) {
   CriticalSectionGuard guard(g_listLock.section);
   for (SimConnectClient* found = g_listHead; found != nullptr; found = found->next) {
-    if (found->CurrentConnectionId() == connectionId &&
-        found->hostConnectionId.load(std::memory_order_acquire) == hostConnectionId && TryAddRef(found)) {
+    if (found->CurrentConnectionId() == connectionId && found->channel_.HostConnectionId() == hostConnectionId &&
+        found->TryAddRef()) {
       return found;
     }
   }
   return nullptr;
 }
 
-namespace connection_list {
-
-std::vector<SimConnectClient*> Snapshot() {
+void ForEachConnection(void (*visit)(SimConnectClient* client)) {
   std::vector<SimConnectClient*> clients;
-  CriticalSectionGuard guard(g_listLock.section);
-  for (SimConnectClient* client = g_listHead; client != nullptr; client = client->next) {
-    if (TryAddRef(client)) clients.push_back(client);
+  {
+    CriticalSectionGuard guard(g_listLock.section);
+    for (SimConnectClient* client = g_listHead; client != nullptr; client = client->next) {
+      if (client->TryAddRef()) clients.push_back(client);
+    }
   }
-  return clients;
+  for (SimConnectClient* client : clients) visit(client);
+  for (SimConnectClient* client : clients) client->Release();
 }
 
-void Unlink(SimConnectClient* client) {
+void SimConnectClient::Unlink() {
   CriticalSectionGuard guard(g_listLock.section);
-  if (client->previous != nullptr) client->previous->next = client->next;
-  if (client->next != nullptr) client->next->previous = client->previous;
-  if (g_listHead == client) g_listHead = client->next;
-  if (g_listTail == client) g_listTail = client->previous;
-  client->previous = nullptr;
-  client->next = nullptr;
+  if (previous != nullptr) previous->next = next;
+  if (next != nullptr) next->previous = previous;
+  if (g_listHead == this) g_listHead = next;
+  if (g_listTail == this) g_listTail = previous;
+  previous = nullptr;
+  next = nullptr;
 }
-
-}  // namespace connection_list

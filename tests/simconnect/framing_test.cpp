@@ -33,23 +33,23 @@ struct Cutter {
   ~Cutter() { FreeReceiveBuffer(buffer); FreeMessage(holder); }
 
   // Feeds `bytes` in reads of at most `chunk` bytes; returns the first code
-  // that ends a connection, or kExtractNeedMore.
+  // that ends a connection, or ExtractResult::NeedMore.
   ExtractResult Feed(const Bytes& bytes, size_t chunk) {
     for (size_t done = 0; done < bytes.size();) {
       size_t n = std::min<size_t>({chunk, bytes.size() - done, FreeSpaceLength(buffer)});
-      if (n == 0) return kExtractBufferFull;  // the read loop was left without room
+      if (n == 0) return ExtractResult::BufferFull;  // the read loop was left without room
       std::memcpy(FreeSpace(buffer), bytes.data() + done, n);
       buffer.writePos += static_cast<uint32_t>(n);
       done += n;
       ExtractResult code;
-      while ((code = ExtractMessage(buffer, holder, limit)) == kExtractMessage) {
+      while ((code = ExtractMessage(buffer, holder, limit)) == ExtractResult::Message) {
         EXPECT_EQ(holder.size, holder.capacity);  // what a receiver that takes the block relies on
         messages.emplace_back(holder.data, holder.data + holder.size);
         FreeMessage(holder);
       }
-      if (code != kExtractNeedMore) return code;
+      if (code != ExtractResult::NeedMore) return code;
     }
-    return kExtractNeedMore;
+    return ExtractResult::NeedMore;
   }
 
   uint32_t limit;
@@ -63,7 +63,7 @@ TEST(Framing, AnySplitOfTheStreamGivesTheSameMessages) {
   const Bytes stream = Concat({a, b, c, d, e});
   for (size_t chunk : {stream.size(), size_t{1}, size_t{7}, size_t{2048}}) {
     Cutter cutter;
-    EXPECT_EQ(cutter.Feed(stream, chunk), kExtractNeedMore) << chunk;
+    EXPECT_EQ(cutter.Feed(stream, chunk), ExtractResult::NeedMore) << chunk;
     EXPECT_EQ(cutter.messages, (std::vector<Bytes>{a, b, c, d, e})) << "reads of " << chunk;
     EXPECT_EQ(cutter.buffer.capacity, 4096u) << "grown by one step, for the message of 2049 bytes";
   }
@@ -74,22 +74,22 @@ TEST(Framing, SizeLimitsCeilingAndMalformedSizes) {
   // size field is complete, after the messages before it were handed over.
   const Bytes good = Message(16, 1), largest = Message(41088, 4);
   Cutter atLimit;
-  EXPECT_EQ(atLimit.Feed(Concat({good, largest, Message(41089, 5)}), 4096), kExtractTooLarge);
+  EXPECT_EQ(atLimit.Feed(Concat({good, largest, Message(41089, 5)}), 4096), ExtractResult::TooLarge);
   EXPECT_EQ(atLimit.messages, (std::vector<Bytes>{good, largest}));
   // A size of 3 cannot hold its own size field (4 can: message a above).
   Cutter malformed;
-  EXPECT_EQ(malformed.Feed(Concat({good, Bytes{3, 0, 0, 0, 0xAA}}), 64), kExtractMalformed);
+  EXPECT_EQ(malformed.Feed(Concat({good, Bytes{3, 0, 0, 0, 0xAA}}), 64), ExtractResult::Malformed);
   EXPECT_EQ(malformed.messages, std::vector<Bytes>{good});
   // The ceiling: a message of exactly 1 MiB fills the largest buffer; one byte
   // more is refused before the buffer grows or a holder is allocated, also
   // for a 3 GiB size field under the highest limit a configuration can set.
   Cutter fits(2 * 1048576);
   const Bytes atCeiling = Message(1048576, 6);
-  EXPECT_EQ(fits.Feed(atCeiling, atCeiling.size()), kExtractNeedMore);
+  EXPECT_EQ(fits.Feed(atCeiling, atCeiling.size()), ExtractResult::NeedMore);
   EXPECT_TRUE(fits.messages == std::vector<Bytes>{atCeiling});
   for (const Bytes& beyond : {Message(1048577, 7), Bytes{0x00, 0x00, 0x00, 0xC0}}) {
     Cutter over(0xFFFFFFFFu);
-    EXPECT_EQ(over.Feed(beyond, beyond.size()), kExtractBufferFull);
+    EXPECT_EQ(over.Feed(beyond, beyond.size()), ExtractResult::BufferFull);
     EXPECT_EQ(over.holder.data, nullptr) << "nothing allocated for it";
   }
 }

@@ -31,14 +31,14 @@ HRESULT StatusOf(HANDLE handle) {
 
 TEST(Transport, EachFailureEndsThePipeWithItsKindAndStatus) {
   const HRESULT abort = static_cast<HRESULT>(0x80004004), pipeBroken = static_cast<HRESULT>(0xC000014B);
-  struct Case { const char* what; uint32_t limit; std::vector<uint8_t> before, bad; uint32_t kind; HRESULT status; };
+  struct Case { const char* what; uint32_t limit; std::vector<uint8_t> before, bad; FailureKind kind; HRESULT status; };
   const Case cases[] = {
       // The limit itself is one message; one byte more ends the connection.
-      {"above the limit", 41088, MakeReceived(16, 41088), {0x81, 0xA0, 0, 0}, kFailureSizeTooLarge, abort},
-      {"a size of 2", 41088, MakeReceived(16, 64), {2, 0, 0, 0, 0xEE}, kFailureMalformedSize, abort},
+      {"above the limit", 41088, MakeReceived(16, 41088), {0x81, 0xA0, 0, 0}, FailureKind::SizeTooLarge, abort},
+      {"a size of 2", 41088, MakeReceived(16, 64), {2, 0, 0, 0, 0xEE}, FailureKind::MalformedSize, abort},
       // Above the largest receive buffer (under a higher limit): as above the limit.
-      {"above the ceiling", 2 * 1048576, MakeReceived(16, 64), MakeReceived(16, 1048577), kFailureSizeTooLarge, abort},
-      {"the server gone", 41088, MakeReceived(16, 64), {}, kFailureDisconnected, pipeBroken},
+      {"above the ceiling", 2 * 1048576, MakeReceived(16, 64), MakeReceived(16, 1048577), FailureKind::SizeTooLarge, abort},
+      {"the server gone", 41088, MakeReceived(16, 64), {}, FailureKind::Disconnected, pipeBroken},
   };
   // A connection takes the number after the last one handed out (set here to
   // 0xFFFFFFFE, 0xFFFFFFFF, 0 and 1), and after 0xFFFFFFFF comes 1, never 0.
@@ -58,7 +58,7 @@ TEST(Transport, EachFailureEndsThePipeWithItsKindAndStatus) {
       link.server->Write(c.bad);
     }
     ASSERT_TRUE(WaitUntil([&] { return link.Failed(); })) << c.what;
-    EXPECT_EQ(ClientOf(link.handle)->FailureKindValue(), c.kind) << c.what;
+    EXPECT_EQ(ClientOf(link.handle)->LastFailure(), c.kind) << c.what;
     EXPECT_EQ(StatusOf(link.handle), c.status) << c.what;
     EXPECT_EQ(ClientOf(link.handle)->CurrentConnectionId(), 0u) << "a closed connection has no number";
     if (!c.bad.empty()) {
@@ -78,8 +78,8 @@ TEST(Transport, TcpOverBothFamiliesWritesInOrderAndEndsWithZeroBytes) {
     std::unique_ptr<RawServer> server = RawServer::ListenTcp(family);
     ASSERT_NE(server, nullptr);
     SimConnectClient* client = SimConnectClient::Create(TransportKind::Socket);
-    ASSERT_EQ(ConnectTransport(client, family, family == AF_INET6 ? L"::1" : L"127.0.0.1",
-                               server->PortText().c_str(), 41088, family == AF_INET6), 0u);
+    ASSERT_TRUE(ConnectTransport(client, family, family == AF_INET6 ? L"::1" : L"127.0.0.1",
+                                 server->PortText().c_str(), 41088, family == AF_INET6));
     ASSERT_TRUE(server->Accept());
     int noDelay = 0, length = sizeof noDelay;  // comes back as a one-byte boolean
     getsockopt(reinterpret_cast<SOCKET>(client->Handle()), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&noDelay), &length);
@@ -92,6 +92,8 @@ TEST(Transport, TcpOverBothFamiliesWritesInOrderAndEndsWithZeroBytes) {
       ASSERT_EQ(request.size(), 36 + (i * 97) % 3000) << i;
       EXPECT_EQ(U32At(request, 12), i + 1);
     }
+    // Each block leaves the count of bytes queued for sending once written.
+    EXPECT_TRUE(WaitUntil([&] { return QueuedSendBytes(client) == 0; })) << QueuedSendBytes(client);
     // An orderly close by the server, after a message, completes the read
     // with 0 bytes: the message is handed out, then that status.
     ASSERT_TRUE(server->Write(MakeReceived(16, 4000)));

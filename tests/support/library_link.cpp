@@ -11,7 +11,7 @@ SimConnectClient* ConnectClientToPipe(const std::wstring& path, HANDLE notifyEve
   if (client == nullptr) return nullptr;
   client->SetNotifyTargets(nullptr, 0, notifyEvent);
   std::wstring name = PipeNameOf(path);
-  if (ConnectTransport(client, 0, L".", name.c_str(), maxReceiveSize, false) != 0) {
+  if (!ConnectTransport(client, 0, L".", name.c_str(), maxReceiveSize, false)) {
     ShutdownConnection(client);
     return nullptr;
   }

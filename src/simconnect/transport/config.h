@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class SimConnectClient;
+enum class ClientStatus : uint32_t;
 
 constexpr uint32_t kConfigTextUnits = 1024;
 
@@ -29,6 +30,7 @@ void ReadRegistryPort(bool ipv6, wchar_t (&port)[kConfigTextUnits]);
 // directory, in that order; an entry is empty when its folder is unavailable.
 void ConfigFilePaths(wchar_t (&paths)[3][260]);
 
-// 0: connected (client set); 1: no connection could be made; 3: a numbered
-// section exists in no configuration file. client is null unless 0.
-uint32_t OpenConnection(SimConnectClient** client, uint32_t configIndex);
+// Ok: connected (client set); Unusable: no connection could be made;
+// InvalidConfigIndex: a numbered section exists in no configuration file.
+// client is null unless Ok.
+ClientStatus OpenConnection(SimConnectClient** client, uint32_t configIndex);

@@ -41,12 +41,12 @@ ExtractResult MakeRoom(ReceiveBuffer& buffer, ExtractResult code) {
   }
   // The message at the front needs more than the whole buffer. At the ceiling
   // the connection cannot go on: the caller ends it.
-  if (buffer.capacity >= kReceiveBufferCeiling) return kExtractBufferFull;
+  if (buffer.capacity >= kReceiveBufferCeiling) return ExtractResult::BufferFull;
   uint32_t grown = buffer.capacity + kReceiveBufferStep;
   uint8_t* larger = static_cast<uint8_t*>(std::malloc(grown));
   // Without a larger buffer the next read would have no room at all, so a
   // failed growth ends the connection like a failed message buffer.
-  if (!larger) return kExtractNoMemory;
+  if (!larger) return ExtractResult::NoMemory;
   std::memcpy(larger, buffer.start, buffer.writePos);
   std::free(buffer.start);
   buffer.start = larger;
@@ -58,11 +58,11 @@ ExtractResult MakeRoom(ReceiveBuffer& buffer, ExtractResult code) {
 
 ExtractResult ExtractMessage(ReceiveBuffer& buffer, ReceivedMessage& message, uint32_t maxReceiveSize) {
   for (;;) {
-    ExtractResult code = kExtractNeedMore;
+    ExtractResult code = ExtractResult::NeedMore;
     uint32_t available = buffer.writePos - buffer.readPos;
     if (available >= 4) {
       uint32_t size = wire::LoadU32(buffer.start + buffer.readPos);
-      if (size > maxReceiveSize) return kExtractTooLarge;
+      if (size > maxReceiveSize) return ExtractResult::TooLarge;
       if (size == 0) {
         // Zero bytes where a size is expected: skip the whole run and go on
         // cutting from the byte after it. A run hands nothing over.
@@ -71,11 +71,11 @@ ExtractResult ExtractMessage(ReceiveBuffer& buffer, ReceivedMessage& message, ui
         if (buffer.readPos == buffer.writePos) buffer.readPos = buffer.writePos = 0;
         continue;
       }
-      if (size < 4) return kExtractMalformed;
+      if (size < 4) return ExtractResult::Malformed;
       // A message longer than the largest receive buffer can never be
       // completed: end here, before its holder would be allocated (a limit
       // raised by the configuration could otherwise allocate gigabytes).
-      if (size > kReceiveBufferCeiling) return kExtractBufferFull;
+      if (size > kReceiveBufferCeiling) return ExtractResult::BufferFull;
       // The holder always ends up with a buffer of exactly the message's length,
       // so a receiver that takes the buffer can take the length from capacity.
       // A buffer of the same length left in the holder is reused.
@@ -86,12 +86,12 @@ ExtractResult ExtractMessage(ReceiveBuffer& buffer, ReceivedMessage& message, ui
       }
       message.size = size;
       // No memory: nothing is consumed; the caller ends the connection.
-      if (!message.data) return kExtractNoMemory;
+      if (!message.data) return ExtractResult::NoMemory;
       if (available >= size) {
         std::memcpy(message.data, buffer.start + buffer.readPos, size);
         buffer.readPos += size;
         if (buffer.readPos == buffer.writePos) buffer.readPos = buffer.writePos = 0;
-        code = kExtractMessage;
+        code = ExtractResult::Message;
         // The following message is already complete: hand this one over
         // without touching the buffer.
         uint32_t left = buffer.writePos - buffer.readPos;

@@ -28,13 +28,13 @@ struct ReceivedMessage {
   uint8_t* data = nullptr;
 };
 
-enum ExtractResult : uint32_t {
-  kExtractMessage = 0,      // a whole message is in the holder (size == capacity == its length)
-  kExtractNeedMore = 1,     // more bytes are needed
-  kExtractTooLarge = 2,     // a size field above maxReceiveSize
-  kExtractMalformed = 3,    // a size field of 1, 2 or 3
-  kExtractNoMemory = 4,     // no memory for the message buffer; nothing consumed
-  kExtractBufferFull = 5,   // a message would need a receive buffer above the ceiling
+enum class ExtractResult : uint32_t {
+  Message = 0,     // a whole message is in the holder (size == capacity == its length)
+  NeedMore = 1,    // more bytes are needed
+  TooLarge = 2,    // a size field above maxReceiveSize
+  Malformed = 3,   // a size field of 1, 2 or 3
+  NoMemory = 4,    // no memory for the message buffer; nothing consumed
+  BufferFull = 5,  // a message would need a receive buffer above the ceiling
 };
 
 // Allocates the initial 2048-byte buffer; false when out of memory.

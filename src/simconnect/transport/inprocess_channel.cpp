@@ -45,20 +45,7 @@ int AttachCallback(const uint8_t* record) {
   SimConnectClient* client =
       FindConnection(wire::LoadU32(record + table::kHostConnectionId), wire::LoadU32(record + table::kConnectionId));
   if (client == nullptr) return 0;
-  int taken = 0;
-  {
-    // The request path reads the table under sendLock; checking under it too
-    // lets only one of two tables offered at once be taken.
-    SendLockGuard lock;
-    if (!client->channelActive.load(std::memory_order_acquire)) {
-      client->hostAllocate.store(FunctionAt<HostAllocateFn>(record, table::kAllocate));
-      client->hostDiscard.store(FunctionAt<HostDiscardFn>(record, table::kDiscard));
-      client->hostSubmit.store(FunctionAt<HostSubmitFn>(record, table::kSubmit));
-      client->hostRelease.store(FunctionAt<HostReleaseFn>(record, table::kRelease));
-      client->channelActive.store(true, std::memory_order_release);
-      taken = 1;
-    }
-  }
+  int taken = client->Channel().TakeTable(record) ? 1 : 0;
   client->Release();
   return taken;
 }
@@ -71,7 +58,7 @@ void DeliverCallback(uint32_t hostConnectionId, uint32_t connectionId, uint32_t 
   MessageRecord* record = MessageRecord::Create(static_cast<uint8_t*>(block), size, connectionId, 1);
   if (record == nullptr) {
     // No memory for the record: the message is lost, and its block goes back now.
-    client->ReleaseHostBlock(connectionId, block);
+    client->Channel().ReleaseBlock(connectionId, block);
   } else {
     client->QueueReceived(record);  // gives the block back itself when it cannot queue
     record->Release();
@@ -81,51 +68,101 @@ void DeliverCallback(uint32_t hostConnectionId, uint32_t connectionId, uint32_t 
 
 }  // namespace
 
-void InProcessCheck(SimConnectClient* client) {
+void InProcessChannel::Register() {
   HWND window = FindWindowW(inprocess::kWindowClass, nullptr);
-  if (window == nullptr || client->channelState.load() != 0) return;
+  if (window == nullptr || state_.load() != State::None) return;
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
   if (processId != GetCurrentProcessId()) return;
 
-  std::memset(client->unregisterRecord, 0, sizeof client->unregisterRecord);
-  wire::StoreU32(client->unregisterRecord + inprocess::kSizeField, small_record::kSize);
-  wire::StoreU32(client->unregisterRecord + inprocess::kCommandField, inprocess::kCommandUnregister);
-  SendRecord(window, client->unregisterRecord);
-  client->hostUnregister = FunctionAt<HostUnregisterFn>(client->unregisterRecord, small_record::kAddress);
+  std::memset(unregisterRecord_, 0, sizeof unregisterRecord_);
+  wire::StoreU32(unregisterRecord_ + inprocess::kSizeField, small_record::kSize);
+  wire::StoreU32(unregisterRecord_ + inprocess::kCommandField, inprocess::kCommandUnregister);
+  SendRecord(window, unregisterRecord_);
+  unregister_ = FunctionAt<inprocess::UnregisterFn>(unregisterRecord_, small_record::kAddress);
 
   if (LiveConnections() == 1) {
-    std::memset(client->pumpRecord, 0, sizeof client->pumpRecord);
-    wire::StoreU32(client->pumpRecord + inprocess::kSizeField, small_record::kSize);
-    wire::StoreU32(client->pumpRecord + inprocess::kCommandField, inprocess::kCommandPump);
-    wire::StoreU64(client->pumpRecord + small_record::kAddress, AddressOf(reinterpret_cast<const void*>(&SimConnect_CallDispatch)));
-    SendRecord(window, client->pumpRecord);
+    std::memset(pumpRecord_, 0, sizeof pumpRecord_);
+    wire::StoreU32(pumpRecord_ + inprocess::kSizeField, small_record::kSize);
+    wire::StoreU32(pumpRecord_ + inprocess::kCommandField, inprocess::kCommandPump);
+    wire::StoreU64(pumpRecord_ + small_record::kAddress, AddressOf(reinterpret_cast<const void*>(&SimConnect_CallDispatch)));
+    SendRecord(window, pumpRecord_);
   }
-  client->simulatorWindow = window;
-  client->channelState.store(1);
+  window_ = window;
+  state_.store(State::Registered);
 }
 
-void InProcessOpenReply(SimConnectClient* client, const uint8_t* message, uint32_t size) {
-  if (size != protocol::open_reply::kSize || client->hostConnectionId.load() != 0 || client->channelState.load() != 1) {
+void InProcessChannel::OnOpenReply(const uint8_t* message, uint32_t size, uint32_t connectionId) {
+  if (size != protocol::open_reply::kSize || hostConnectionId_.load() != 0 || state_.load() != State::Registered) {
     return;
   }
   if (wire::LoadU32(message + protocol::kReceivedKindOffset) != protocol::kKindOpen) return;
   uint32_t hostConnectionId = wire::LoadU32(message + protocol::open_reply::kHostConnectionId);
   if (hostConnectionId == 0) return;
-  client->hostConnectionId.store(hostConnectionId);
-  client->channelState.store(2);
+  hostConnectionId_.store(hostConnectionId);
+  state_.store(State::OfferSent);
 
-  std::memset(client->offerRecord, 0, sizeof client->offerRecord);
-  wire::StoreU32(client->offerRecord + inprocess::kSizeField, offer::kSize);
-  wire::StoreU32(client->offerRecord + inprocess::kCommandField, inprocess::kCommandOffer);
-  wire::StoreU32(client->offerRecord + offer::kHostConnectionId, hostConnectionId);
-  wire::StoreU32(client->offerRecord + offer::kConnectionId, client->CurrentConnectionId());
-  wire::StoreU64(client->offerRecord + offer::kAttach, AddressOf(reinterpret_cast<const void*>(&AttachCallback)));
-  wire::StoreU64(client->offerRecord + offer::kDeliver, AddressOf(reinterpret_cast<const void*>(&DeliverCallback)));
-  SendRecord(client->simulatorWindow, client->offerRecord);
+  std::memset(offerRecord_, 0, sizeof offerRecord_);
+  wire::StoreU32(offerRecord_ + inprocess::kSizeField, offer::kSize);
+  wire::StoreU32(offerRecord_ + inprocess::kCommandField, inprocess::kCommandOffer);
+  wire::StoreU32(offerRecord_ + offer::kHostConnectionId, hostConnectionId);
+  wire::StoreU32(offerRecord_ + offer::kConnectionId, connectionId);
+  wire::StoreU64(offerRecord_ + offer::kAttach, AddressOf(reinterpret_cast<const void*>(&AttachCallback)));
+  wire::StoreU64(offerRecord_ + offer::kDeliver, AddressOf(reinterpret_cast<const void*>(&DeliverCallback)));
+  SendRecord(window_, offerRecord_);
 }
 
-void InProcessUnregister(SimConnectClient* client) {
-  if (client->channelState.load() == 0 || LiveConnections() != 1 || client->hostUnregister == nullptr) return;
-  client->hostUnregister(reinterpret_cast<void*>(&SimConnect_CallDispatch));
+void InProcessChannel::Unregister() {
+  if (state_.load() == State::None || LiveConnections() != 1 || unregister_ == nullptr) return;
+  unregister_(reinterpret_cast<void*>(&SimConnect_CallDispatch));
+}
+
+bool InProcessChannel::TakeTable(const uint8_t* record) {
+  // The request path reads the table under sendLock; checking under it too
+  // lets only one of two tables offered at once be taken.
+  SendLockGuard lock;
+  if (Active()) return false;
+  allocate_.store(FunctionAt<inprocess::AllocateFn>(record, table::kAllocate));
+  discard_.store(FunctionAt<inprocess::DiscardFn>(record, table::kDiscard));
+  submit_.store(FunctionAt<inprocess::SubmitFn>(record, table::kSubmit));
+  release_.store(FunctionAt<inprocess::ReleaseFn>(record, table::kRelease));
+  active_.store(true, std::memory_order_release);
+  return true;
+}
+
+uint8_t* InProcessChannel::Allocate(uint32_t connectionId, uint32_t size) {
+  inprocess::AllocateFn allocate = allocate_.load(std::memory_order_acquire);
+  if (!Active() || allocate == nullptr) return nullptr;
+  auto* block = static_cast<uint8_t*>(allocate(HostConnectionId(), connectionId, size));
+  if (block == nullptr) return nullptr;
+  std::memset(block, 0, size);
+  pending_.push_back(PendingBlock{block, size});
+  return block;
+}
+
+bool InProcessChannel::Discard(uint32_t connectionId, uint8_t* block, uint32_t size) {
+  if (!Active()) return false;
+  for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+    if (it->block == block && it->size == size) {
+      inprocess::DiscardFn discard = discard_.load(std::memory_order_acquire);
+      if (discard != nullptr) discard(HostConnectionId(), connectionId, block);
+      pending_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+void InProcessChannel::SubmitPending(uint32_t connectionId) {
+  if (!Active() || pending_.empty()) return;
+  inprocess::SubmitFn submit = submit_.load(std::memory_order_acquire);
+  for (const PendingBlock& entry : pending_) {
+    if (submit != nullptr) submit(HostConnectionId(), connectionId, entry.size, entry.block);
+  }
+  pending_.clear();
+}
+
+void InProcessChannel::ReleaseBlock(uint32_t connectionId, void* block) const {
+  inprocess::ReleaseFn release = release_.load(std::memory_order_acquire);
+  if (release != nullptr) release(HostConnectionId(), connectionId, block);
 }

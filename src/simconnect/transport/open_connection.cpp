@@ -6,7 +6,6 @@
 #include "simconnect/SimConnect.h"
 #include "simconnect/client.h"
 #include "simconnect/transport/config.h"
-#include "simconnect/transport/inprocess_channel.h"
 #include "simconnect/transport/transport.h"
 
 namespace {
@@ -34,34 +33,34 @@ void SetText(wchar_t (&target)[kConfigTextUnits], const wchar_t* source) {
   lstrcpynW(target, source, kConfigTextUnits);
 }
 
-// One attempt of `stage` on a fresh client. kClientOk with *connected set when
-// it connected; kClientOk with *connected null when it failed (the client is
-// already shut down); kClientUnusable when the open must end at once (no
-// Winsock, or no memory for the client).
-uint32_t Attempt(Stage stage, const ConnectionSettings& settings, SimConnectClient** connected) {
+// One attempt of `stage` on a fresh client. Ok with *connected set when it
+// connected; Ok with *connected null when it failed (the client is already
+// shut down); Unusable when the open must end at once (no Winsock, or no
+// memory for the client).
+ClientStatus Attempt(Stage stage, const ConnectionSettings& settings, SimConnectClient** connected) {
   *connected = nullptr;
   bool socket = stage == Stage::Ipv6 || stage == Stage::Ipv4;
-  if (socket && !StartWinsock()) return kClientUnusable;
+  if (socket && !StartWinsock()) return ClientStatus::Unusable;
 
   SimConnectClient* client = SimConnectClient::Create(socket ? TransportKind::Socket : TransportKind::Pipe);
-  if (client == nullptr) return kClientUnusable;
+  if (client == nullptr) return ClientStatus::Unusable;
 
   bool ok = false;
   if (!socket) {
     ok = ConnectTransport(client, 0, settings.address, settings.port, settings.maxReceiveSize,
-                          settings.disableNagle) == 0;
+                          settings.disableNagle);
   } else if (settings.port[0] != L'\0') {
     // Without a port there is nothing to connect to: the stage counts as failed.
     int family = stage == Stage::Ipv6 ? AF_INET6 : AF_INET;
     ok = ConnectTransport(client, family, settings.address, settings.port, settings.maxReceiveSize,
-                          settings.disableNagle) == 0;
+                          settings.disableNagle);
   }
   if (!ok) {
     ShutdownConnection(client);
-    return kClientOk;
+    return ClientStatus::Ok;
   }
   *connected = client;
-  return kClientOk;
+  return ClientStatus::Ok;
 }
 
 // After `failed` failed: moves the settings on to the next stage and returns
@@ -94,8 +93,8 @@ bool NextStage(Stage failed, ConnectionSettings& settings, Stage* next) {
 
 }  // namespace
 
-uint32_t OpenConnection(SimConnectClient** client, uint32_t configIndex) {
-  if (client == nullptr) return kClientUnusable;
+ClientStatus OpenConnection(SimConnectClient** client, uint32_t configIndex) {
+  if (client == nullptr) return ClientStatus::Unusable;
   *client = nullptr;
 
   bool readFiles = configIndex != kConfigIndexDefault;
@@ -111,7 +110,7 @@ uint32_t OpenConnection(SimConnectClient** client, uint32_t configIndex) {
         break;
       }
     }
-    if (!found) return kClientInvalidConfigIndex;
+    if (!found) return ClientStatus::InvalidConfigIndex;
   }
 
   ConnectionSettings settings;
@@ -126,12 +125,12 @@ uint32_t OpenConnection(SimConnectClient** client, uint32_t configIndex) {
   Stage stage = FirstStage(settings.protocol);
   for (;;) {
     SimConnectClient* connected = nullptr;
-    if (Attempt(stage, settings, &connected) != kClientOk) return kClientUnusable;
+    if (Attempt(stage, settings, &connected) != ClientStatus::Ok) return ClientStatus::Unusable;
     if (connected != nullptr) {
       *client = connected;
-      InProcessCheck(connected);
-      return kClientOk;
+      connected->Channel().Register();
+      return ClientStatus::Ok;
     }
-    if (!NextStage(stage, settings, &stage)) return kClientUnusable;
+    if (!NextStage(stage, settings, &stage)) return ClientStatus::Unusable;
   }
 }

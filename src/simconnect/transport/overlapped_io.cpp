@@ -17,8 +17,6 @@
 #include "simconnect/transport/transport.h"
 #include "simconnect/transport/transport_internal.h"
 
-using transport_detail::ConnectionLockGuard;
-
 namespace transport_detail {
 
 IoFailure MapIoFailure(DWORD code) {
@@ -27,22 +25,22 @@ IoFailure MapIoFailure(DWORD code) {
     case ERROR_PIPE_NOT_CONNECTED:
     case ERROR_NO_DATA:
     case static_cast<DWORD>(kStatusPipeBroken):
-      return {kFailureDisconnected, kStatusPipeBroken};
+      return {FailureKind::Disconnected, kStatusPipeBroken};
     case WSAECONNRESET:
     case ERROR_NETNAME_DELETED:
     case static_cast<DWORD>(kStatusConnectionReset):
-      return {kFailureDisconnected, kStatusConnectionReset};
+      return {FailureKind::Disconnected, kStatusConnectionReset};
     case WSAECONNABORTED:
     case WSAESHUTDOWN:
     case WSAENOTCONN:
     case static_cast<DWORD>(kStatusRemoteDisconnect):
-      return {kFailureDisconnected, kStatusRemoteDisconnect};
+      return {FailureKind::Disconnected, kStatusRemoteDisconnect};
     case ERROR_OPERATION_ABORTED:
     case static_cast<DWORD>(kStatusCancelled):
-      return {kFailureCancelled, kStatusCancelled};
+      return {FailureKind::Cancelled, kStatusCancelled};
     default:
       // Win32 codes become HRESULTs; an NTSTATUS (high bit set) stays as it is.
-      return {kFailureOther, HRESULT_FROM_WIN32(code)};
+      return {FailureKind::Other, HRESULT_FROM_WIN32(code)};
   }
 }
 
@@ -62,8 +60,8 @@ void ClearOverlapped(IoOperation& operation) {
 void SimConnectTransport::PostReceive() {
   // The state check and the issue happen under connectionLock, the lock under
   // which Close closes the handle.
-  ConnectionLockGuard guard(*this);
-  if (State() != kStateConnected) return;
+  CriticalSectionGuard guard(connectionLock);
+  if (State() != ConnectionState::Connected) return;
   uint32_t length = framing::FreeSpaceLength(receiveBuffer);
   ClearOverlapped(readOperation);
   readOperation.buffer.len = length;
@@ -91,25 +89,33 @@ void SimConnectTransport::PostReceive() {
 
 bool SimConnectTransport::QueueSend(MessageRecord* record) {
   if (record == nullptr) return false;
-  ConnectionLockGuard guard(*this);
-  if (State() != kStateConnected) return false;
+  CriticalSectionGuard guard(connectionLock);
+  if (State() != ConnectionState::Connected) return false;
   // No memory for the queue's node: the record is not kept, as when closed.
   if (!sendQueue.Push(record)) return false;
+  queuedSendBytes.fetch_add(record->size, std::memory_order_acq_rel);
   StartWrite(false);
   return true;
+}
+
+void SimConnectTransport::DropWriting() {
+  if (writeOperation.writing != nullptr) {
+    queuedSendBytes.fetch_sub(writeOperation.buffer.len, std::memory_order_acq_rel);
+  }
+  std::free(writeOperation.writing);
+  writeOperation.writing = nullptr;
+  writeOperation.buffer.len = 0;
+  writeOperation.buffer.buf = nullptr;
 }
 
 bool SimConnectTransport::StartWrite(bool afterCompletion) {
   // The running write continues the chain when it completes.
   if (!afterCompletion && writeInProgress) return false;
   // The block whose write just completed.
-  std::free(writeOperation.writing);
-  writeOperation.writing = nullptr;
-  writeOperation.buffer.len = 0;
-  writeOperation.buffer.buf = nullptr;
+  DropWriting();
   // A Close between the completion and this lock: nothing more is written; the
   // queued records go with the next Start or with the object.
-  if (State() != kStateConnected) {
+  if (State() != ConnectionState::Connected) {
     writeInProgress = false;
     return false;
   }
@@ -124,6 +130,7 @@ bool SimConnectTransport::StartWrite(bool afterCompletion) {
     // A record without bytes would complete with 0 bytes, which reads as a
     // lost link: it is dropped instead.
     if (record->data != nullptr && record->size != 0) break;
+    queuedSendBytes.fetch_sub(record->size, std::memory_order_acq_rel);
   }
 
   // The block moves from the record to the write operation and is written
@@ -154,10 +161,7 @@ bool SimConnectTransport::StartWrite(bool afterCompletion) {
   // Failed at once: the system never took the block. The caller holds its own
   // reference, so this one is never the last. Close re-enters connectionLock.
   Release();
-  std::free(writeOperation.writing);
-  writeOperation.writing = nullptr;
-  writeOperation.buffer.len = 0;
-  writeOperation.buffer.buf = nullptr;
+  DropWriting();
   writeInProgress = false;
   CloseAfterIssueFailure(error);
   return false;
@@ -172,7 +176,7 @@ void CALLBACK SimConnectTransport::IoCompleted(DWORD errorCode, DWORD bytesTrans
 
   // After a Close, outstanding operations complete (usually with an error or 0
   // bytes) and only let go of the transport; nothing is reported twice.
-  if (transport->State() != kStateConnected) {
+  if (transport->State() != ConnectionState::Connected) {
     transport->Release();
     return;
   }
@@ -195,7 +199,7 @@ void CALLBACK SimConnectTransport::IoCompleted(DWORD errorCode, DWORD bytesTrans
   }
 
   if (bytesTransferred == 0) {
-    transport->Close(kFailureZeroBytes, kStatusLinkFailed);
+    transport->Close(FailureKind::ZeroBytes, kStatusLinkFailed);
     transport->Release();
     return;
   }
@@ -204,7 +208,7 @@ void CALLBACK SimConnectTransport::IoCompleted(DWORD errorCode, DWORD bytesTrans
     // A completion counts as the whole write; the next queued block, if any,
     // goes out at once.
     {
-      ConnectionLockGuard guard(*transport);
+      CriticalSectionGuard guard(transport->connectionLock);
       transport->StartWrite(true);
     }
     transport->Release();
@@ -217,31 +221,31 @@ void CALLBACK SimConnectTransport::IoCompleted(DWORD errorCode, DWORD bytesTrans
 
   framing::ExtractResult code;
   while ((code = framing::ExtractMessage(buffer, *transport->message, transport->maxReceiveSize)) ==
-         framing::kExtractMessage) {
+         framing::ExtractResult::Message) {
     transport->OnMessage(*transport->message);
     // Closed meanwhile by its owner on another thread: no more hand-overs.
-    if (transport->State() != kStateConnected) break;
+    if (transport->State() != ConnectionState::Connected) break;
   }
 
   switch (code) {
-    case framing::kExtractNeedMore:
+    case framing::ExtractResult::NeedMore:
       transport->PostReceive();  // does nothing once the connection is closed
       break;
-    case framing::kExtractTooLarge:
-      transport->Close(kFailureSizeTooLarge, kStatusAbort);
+    case framing::ExtractResult::TooLarge:
+      transport->Close(FailureKind::SizeTooLarge, kStatusAbort);
       break;
-    case framing::kExtractBufferFull:
+    case framing::ExtractResult::BufferFull:
       // The message would need a receive buffer above the ceiling: treated as
       // a size the connection cannot take.
-      transport->Close(kFailureSizeTooLarge, kStatusAbort);
+      transport->Close(FailureKind::SizeTooLarge, kStatusAbort);
       break;
-    case framing::kExtractMalformed:
-      transport->Close(kFailureMalformedSize, kStatusAbort);
+    case framing::ExtractResult::Malformed:
+      transport->Close(FailureKind::MalformedSize, kStatusAbort);
       break;
-    case framing::kExtractNoMemory:
-      transport->Close(kFailureNoMemory, kStatusOutOfMemory);
+    case framing::ExtractResult::NoMemory:
+      transport->Close(FailureKind::NoMemory, kStatusOutOfMemory);
       break;
-    case framing::kExtractMessage:
+    case framing::ExtractResult::Message:
       break;  // closed while handing over
   }
   transport->Release();

@@ -18,8 +18,8 @@ HANDLE OpenPipe(const wchar_t* path) {
 
 namespace transport_detail {
 
-uint32_t ConnectPipe(SimConnectTransport* transport, const wchar_t* address, const wchar_t* port,
-                     uint32_t maxReceiveSize, bool disableNagle) {
+bool ConnectPipe(SimConnectTransport* transport, const wchar_t* address, const wchar_t* port,
+                 uint32_t maxReceiveSize, bool disableNagle) {
   wchar_t path[MAX_PATH];
   FormatPipePath(path, address, port);
 
@@ -28,18 +28,18 @@ uint32_t ConnectPipe(SimConnectTransport* transport, const wchar_t* address, con
   // such pipe). The pipe's read mode is left as opening it sets it.
   HANDLE opened = OpenPipe(path);
   while (opened == INVALID_HANDLE_VALUE) {
-    if (GetLastError() != ERROR_PIPE_BUSY) return 1;
-    if (!WaitNamedPipeW(path, kPipeBusyWaitMs)) return 1;
+    if (GetLastError() != ERROR_PIPE_BUSY) return false;
+    if (!WaitNamedPipeW(path, kPipeBusyWaitMs)) return false;
     opened = OpenPipe(path);
   }
   UniqueFile pipe(opened);
 
-  if (!BindIoCompletionCallback(pipe.Get(), &SimConnectTransport::IoCompleted, 0)) return 1;
-  if (!transport->AttachHandle(pipe.Get(), maxReceiveSize, disableNagle)) return 1;
+  if (!BindIoCompletionCallback(pipe.Get(), &SimConnectTransport::IoCompleted, 0)) return false;
+  if (!transport->AttachHandle(pipe.Get(), maxReceiveSize, disableNagle)) return false;
   pipe.Release();  // the transport owns it now
   transport->Start();
   transport->PostReceive();
-  return 0;
+  return true;
 }
 
 }  // namespace transport_detail

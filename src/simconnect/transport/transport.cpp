@@ -10,8 +10,6 @@
 #include "simconnect/endpoints.h"
 #include "simconnect/transport/transport_internal.h"
 
-using transport_detail::ConnectionLockGuard;
-
 namespace {
 
 // SimConnectTransport objects alive in the process, from construction to
@@ -108,28 +106,28 @@ bool SimConnectTransport::AttachHandle(HANDLE connected, uint32_t maxReceive, bo
   maxReceiveSize = maxReceive;
   disableNagle = nagleOff;
   receiveBuffer = buffer;
-  failureKind.store(kFailureNone, std::memory_order_release);
+  failureKind.store(FailureKind::None, std::memory_order_release);
   CloseEvent(readOperation.overlapped.hEvent);
   CloseEvent(writeOperation.overlapped.hEvent);
   ResetOperation(readOperation, this, false);
   ResetOperation(writeOperation, this, true);
-  state.store(kStateClosed, std::memory_order_release);
+  state.store(ConnectionState::Closed, std::memory_order_release);
   message = holder;
   return true;
 }
 
 void SimConnectTransport::Start() {
   // Records still queued from before are dropped unsent.
-  sendQueue.Clear();
+  MessageRecord* dropped = nullptr;
+  while (sendQueue.Pop(dropped)) queuedSendBytes.fetch_sub(dropped->size, std::memory_order_acq_rel);
+  if (dropped != nullptr) dropped->Release();
   {
-    ConnectionLockGuard guard(*this);
+    CriticalSectionGuard guard(connectionLock);
     // A write issued before a Close may still be in the system's hands until
     // its completion comes; its block then stays with the write operation and
-    // goes with the object. Otherwise the block of the last write is freed.
-    if (!writeInProgress) {
-      std::free(writeOperation.writing);
-      writeOperation.writing = nullptr;
-    }
+    // goes with the object (or with that completion). Otherwise the block of
+    // the last write is freed.
+    if (!writeInProgress) DropWriting();
     writeInProgress = false;
     connectionId.store(TakeConnectionId(), std::memory_order_release);
     // The receive side is rewound only while a handle is attached: after a
@@ -152,24 +150,24 @@ void SimConnectTransport::Start() {
   }
 }
 
-void SimConnectTransport::Close(uint32_t failureKindValue, int32_t statusValue) {
+void SimConnectTransport::Close(FailureKind failure, int32_t statusValue) {
   // The error that led here, before any call below can change it.
   DWORD osError = GetLastError();
   {
     // The handle is closed inside the lock: PostReceive and StartWrite check
     // the state and issue under the same lock, so they never use a handle that
     // is closed or already reused by the system.
-    ConnectionLockGuard guard(*this);
-    uint32_t previous = state.exchange(kStateClosed, std::memory_order_acq_rel);
+    CriticalSectionGuard guard(connectionLock);
+    ConnectionState previous = state.exchange(ConnectionState::Closed, std::memory_order_acq_rel);
     connectionId.store(0, std::memory_order_release);
-    if (previous != kStateClosed) {
-      if (failureKindValue != kFailureNone) {
+    if (previous != ConnectionState::Closed) {
+      if (failure != FailureKind::None) {
         lastOsError = osError;
         status = statusValue;
       }
       if (kind == TransportKind::Socket) {
         SOCKET socket = reinterpret_cast<SOCKET>(handle);
-        if (previous == kStateConnected && socket != INVALID_SOCKET) {
+        if (previous == ConnectionState::Connected && socket != INVALID_SOCKET) {
           shutdown(socket, SD_BOTH);
           CancelIo(handle);
         }
@@ -185,10 +183,26 @@ void SimConnectTransport::Close(uint32_t failureKindValue, int32_t statusValue) 
     }
   }
   // A Close of a transport that is already Closed records only the kind.
-  failureKind.store(failureKindValue, std::memory_order_release);
+  failureKind.store(failure, std::memory_order_release);
 }
 
-uint32_t SimConnectTransport::OnMessage(framing::ReceivedMessage&) { return 0; }
+void SimConnectTransport::OnMessage(framing::ReceivedMessage&) {}
+
+void SimConnectTransport::FinishStart(bool connect) {
+  if (kind == TransportKind::Socket && disableNagle) {
+    int on = 1;
+    setsockopt(reinterpret_cast<SOCKET>(handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+               sizeof on);
+  }
+  if (connect) state.store(ConnectionState::Connected, std::memory_order_release);
+}
+
+bool SimConnectTransport::TryAddRef() {
+  uint32_t count = refCount.load(std::memory_order_relaxed);
+  while (count != 0 && !refCount.compare_exchange_weak(count, count + 1, std::memory_order_relaxed)) {
+  }
+  return count != 0;
+}
 
 void SimConnectTransport::Release() {
   if (refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
@@ -223,9 +237,9 @@ void FormatPipePath(wchar_t (&path)[MAX_PATH], const wchar_t* server, const wcha
 // The first read is issued from the calling thread. Under Wine a thread's
 // pending I/O is cancelled when the thread exits, so the caller must outlive the
 // connection (later reads are issued from the completion thread).
-uint32_t ConnectTransport(SimConnectTransport* transport, int family, const wchar_t* address, const wchar_t* port,
-                          uint32_t maxReceiveSize, bool disableNagle) {
-  if (transport == nullptr) return 1;
+bool ConnectTransport(SimConnectTransport* transport, int family, const wchar_t* address, const wchar_t* port,
+                      uint32_t maxReceiveSize, bool disableNagle) {
+  if (transport == nullptr) return false;
   if (transport->Kind() == TransportKind::Pipe)
     return transport_detail::ConnectPipe(transport, address, port, maxReceiveSize, disableNagle);
   return transport_detail::ConnectSocket(transport, family, address, port, maxReceiveSize, disableNagle);

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 
-#include "simconnect/critical_section.h"
 #include "simconnect/owners.h"
 #include "simconnect/transport/transport.h"
 
@@ -14,7 +13,7 @@ namespace transport_detail {
 
 // Why an operation ended and the status the connection records for it.
 struct IoFailure {
-  uint32_t kind;
+  FailureKind kind;
   int32_t status;
 };
 
@@ -24,17 +23,11 @@ struct IoFailure {
 // that Windows hands to completion routines.
 IoFailure MapIoFailure(DWORD code);
 
-// Holds the transport's connectionLock for a scope.
-class ConnectionLockGuard : public CriticalSectionGuard {
- public:
-  explicit ConnectionLockGuard(SimConnectTransport& transport) : CriticalSectionGuard(transport.connectionLock) {}
-};
-
 // Connection attempts of each kind (ConnectTransport dispatches on the kind).
-uint32_t ConnectPipe(SimConnectTransport* transport, const wchar_t* address, const wchar_t* port,
-                     uint32_t maxReceiveSize, bool disableNagle);
-uint32_t ConnectSocket(SimConnectTransport* transport, int family, const wchar_t* address, const wchar_t* port,
-                       uint32_t maxReceiveSize, bool disableNagle);
+bool ConnectPipe(SimConnectTransport* transport, const wchar_t* address, const wchar_t* port,
+                 uint32_t maxReceiveSize, bool disableNagle);
+bool ConnectSocket(SimConnectTransport* transport, int family, const wchar_t* address, const wchar_t* port,
+                   uint32_t maxReceiveSize, bool disableNagle);
 
 // Sets the process-wide ConnectionId counter: the next Start takes value + 1
 // (1 after 0xFFFFFFFF). Lets tests reach the wrap.
