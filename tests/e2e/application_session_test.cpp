@@ -9,7 +9,6 @@
 #include <cstdlib>
 
 #include "aircraft_file.h"
-#include "aircraft_generator.h"
 #include "support/app_client.h"
 #include "support/hosted_module.h"
 #include "support/module_log.h"

@@ -76,10 +76,8 @@ struct AircraftDescription {
   uint64_t seed = 1;  // seeds the random walks
 };
 
-// Longest variable name and title that an aircraft may have, and the most
-// variables (ids 0 to 65534 are enumerated by the add-on).
-constexpr size_t kMaxVariableName = 250;
-constexpr size_t kMaxTitle = 259;
+// The most variables an aircraft may have (ids 0 to 65534 are enumerated by
+// the add-on).
 constexpr size_t kMaxVariables = 65535;
 
 }  // namespace simhost
