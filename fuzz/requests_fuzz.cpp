@@ -1,30 +1,24 @@
 // Fuzz target: both ends of the requests' wire format, the client's writers
-// (request_encoding) and simhost's stream cutting (RequestStream) and decoding
-// (DecodeRequest), against a table of the layouts written here.
+// (request_encoding) and simhost's checks (DecodeRequest), against a table of
+// the layouts written here. (The stream's cutting is the client library's
+// framing, which framing_fuzz covers.)
 //
 // Byte 0 chooses the mode (mod 3); the rest of the input is:
-//   0  one request message, in a buffer of exactly its length;
-//   1  a byte stream in reads, each a length byte n and then n bytes;
+//   0, 1  one request message, in a buffer of exactly its length;
 //   2  a writer's arguments: kind byte (mod 12), eight u32, an f32, two texts
 //      (each a u16 v: 0xFFFF null, else v % 600 characters, the input's, then
 //      a filler pattern), a u16 m and m % 4096 data bytes.
 // Checked: decoding answers the rejections in their order (size, version, id,
 // the id's size, the first text without NUL and its argument index, Open's
-// fixed values), the header whenever there is one, the id's alternative and a
-// data block inside the message after the fixed part. The stream hands out
-// requests of [16, 131072] bytes equal to their size field and the stream's
-// bytes, "malformed" from the first bad size field on, Buffered() what is left.
+// fixed values) and the header's id and SendID whenever there is one.
 // Each writer, in a buffer of exactly its size, writes the table's image (sendId
 // untouched), which decodes, exactly when each text fits its 256-byte field;
 // else the texts up to the one too long, that one cut to 255 and a NUL.
 #include <algorithm>
-#include <variant>
-#include <vector>
 
 #include "common/fuzz.h"
 #include "host_protocol.h"
 #include "request_decoder.h"
-#include "request_stream.h"
 #include "simconnect/request_encoding.h"
 
 namespace {
@@ -38,7 +32,6 @@ struct Text {
   uint32_t argument;  // the argument index an exception names
 };
 
-// In the order of the decoder's RequestBody alternatives.
 struct Layout {
   uint32_t id;
   uint32_t size;        // of the fixed part
@@ -141,60 +134,15 @@ uint32_t ExpectedRejection(const uint8_t* m, size_t size, uint32_t* index) {
   return hp::kExceptionNone;
 }
 
-// Mode 0, and each request that modes 1 and 2 produce. Returns whether it decoded.
+// Modes 0 and 1, and each request that mode 2 produces. Returns whether it decoded.
 bool CheckDecode(const uint8_t* m, size_t size) {
   const simhost::DecodeResult result = simhost::DecodeRequest(m, size);
   uint32_t index = 0;
   const uint32_t code = ExpectedRejection(m, size, &index);
   FUZZ_CHECK(result.exceptionCode == code && result.argumentIndex == index);
   FUZZ_CHECK(result.ok() == (code == hp::kExceptionNone) && !simhost::DecodeRequest(nullptr, size).ok());
-  if (size >= 16) {
-    const simhost::DecodedRequest& r = result.request;
-    FUZZ_CHECK(r.size == Le32(m) && r.version == Le32(m + 4) && r.id == Le32(m + 8) && r.sendId == Le32(m + 12));
-  }
-  if (!result.ok()) return false;
-  // The alternative of the id; a data block points into the message, right after the fixed part.
-  const simhost::RequestBody& body = result.request.body;
-  FUZZ_CHECK(kLayouts[body.index()].id == result.request.id);
-  if (auto* b = std::get_if<simhost::SetClientDataRequest>(&body)) FUZZ_CHECK(b->data == m + 36 && b->unitSize == size - 36);
-  if (auto* b = std::get_if<simhost::TextRequest>(&body)) FUZZ_CHECK(b->data == m + 32 && b->unitSize == size - 32);
-  return true;
-}
-
-void CheckStream(fuzz::InputReader& in) {
-  simhost::RequestStream stream;
-  std::vector<uint8_t> received;  // up to the first bad size field
-  size_t handedOut = 0;
-  bool malformed = false;
-  while (!in.Empty()) {
-    size_t taken = 0;
-    const uint8_t* bytes = in.Take(in.Byte(), &taken);
-    stream.Append(bytes, taken);
-    if (!malformed) received.insert(received.end(), bytes, bytes + taken);
-    for (;;) {
-      const uint8_t* request = nullptr;
-      uint32_t size = 0;
-      const simhost::RequestStream::Result result = stream.Next(&request, &size);
-      const size_t left = received.size() - handedOut;
-      const uint32_t field = left >= 4 ? Le32(received.data() + handedOut) : 0;
-      const bool fieldGood = field >= 16 && field <= 131072;
-      if (result == simhost::RequestStream::kMalformed) {
-        FUZZ_CHECK(malformed || (left >= 4 && !fieldGood && stream.BadSizeField() == field));
-        malformed = true;
-        break;
-      }
-      FUZZ_CHECK(!malformed);
-      if (result == simhost::RequestStream::kNeedMore) {
-        FUZZ_CHECK(stream.Buffered() == left && (left < 4 || (fieldGood && field > left)));
-        break;
-      }
-      FUZZ_CHECK(result == simhost::RequestStream::kRequest && fieldGood && size == field && size <= left);
-      FUZZ_CHECK(std::memcmp(request, received.data() + handedOut, size) == 0);
-      handedOut += size;
-      FUZZ_CHECK(stream.Buffered() == received.size() - handedOut);
-      CheckDecode(fuzz::Exact(request, size).get(), size);
-    }
-  }
+  if (size >= 16) FUZZ_CHECK(result.id == Le32(m + 8) && result.sendId == Le32(m + 12));
+  return result.ok();
 }
 
 void CheckWriter(fuzz::InputReader& in) {
@@ -235,9 +183,10 @@ void CheckWriter(fuzz::InputReader& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::InputReader in(data, size);
-  const int mode = in.Byte() % 3;
-  if (mode == 1) CheckStream(in);
-  if (mode == 2) CheckWriter(in);
-  if (mode == 0 && size > 0) CheckDecode(fuzz::Exact(data + 1, size - 1).get(), size - 1);
+  if (in.Byte() % 3 == 2) {
+    CheckWriter(in);
+  } else if (size > 0) {
+    CheckDecode(fuzz::Exact(data + 1, size - 1).get(), size - 1);
+  }
   return 0;
 }

@@ -37,11 +37,7 @@ ClientMenu::Item* ClientMenu::FindItem(uint32_t eventId) {
 uint32_t ClientMenu::AddItem(const std::string& text, uint32_t eventId, uint32_t data, uint32_t* argumentIndex) {
   if (FindItem(eventId) != nullptr) {
     *argumentIndex = 2;
-    return host_protocol::kExceptionDuplicateId;
-  }
-  if (EntryCount() >= host_protocol::kMaxMenuItems) {
-    *argumentIndex = 0;
-    return host_protocol::kExceptionLimitReached;
+    return host_protocol::kExceptionInvalidArgument;
   }
   items_.push_back(Item{Entry{text, eventId, data}, {}});
   return host_protocol::kExceptionNone;
@@ -52,17 +48,13 @@ uint32_t ClientMenu::AddSubItem(uint32_t parentEventId, const std::string& text,
   Item* parent = FindItem(parentEventId);
   if (parent == nullptr) {
     *argumentIndex = 1;
-    return host_protocol::kExceptionUnknownMenuItem;
+    return host_protocol::kExceptionInvalidArgument;
   }
   for (const Entry& sub : parent->subItems) {
     if (sub.eventId == subEventId) {
       *argumentIndex = 3;
-      return host_protocol::kExceptionDuplicateId;
+      return host_protocol::kExceptionInvalidArgument;
     }
-  }
-  if (EntryCount() >= host_protocol::kMaxMenuItems) {
-    *argumentIndex = 0;
-    return host_protocol::kExceptionLimitReached;
   }
   parent->subItems.push_back(Entry{text, subEventId, data});
   return host_protocol::kExceptionNone;
@@ -72,7 +64,7 @@ uint32_t ClientMenu::RemoveSubItem(uint32_t parentEventId, uint32_t subEventId, 
   Item* parent = FindItem(parentEventId);
   if (parent == nullptr) {
     *argumentIndex = 1;
-    return host_protocol::kExceptionUnknownMenuItem;
+    return host_protocol::kExceptionInvalidArgument;
   }
   for (auto sub = parent->subItems.begin(); sub != parent->subItems.end(); ++sub) {
     if (sub->eventId == subEventId) {
@@ -81,7 +73,7 @@ uint32_t ClientMenu::RemoveSubItem(uint32_t parentEventId, uint32_t subEventId, 
     }
   }
   *argumentIndex = 2;
-  return host_protocol::kExceptionUnknownMenuItem;
+  return host_protocol::kExceptionInvalidArgument;
 }
 
 bool ClientMenu::Find(const std::string& path, Entry* found) const {

@@ -83,26 +83,16 @@ namespace host_protocol {
 
 const char* ExceptionName(uint32_t code) {
   switch (code) {
-    case kExceptionNone: return "none";
-    case kExceptionError: return "error";
     case kExceptionSizeMismatch: return "size mismatch";
     case kExceptionUnrecognizedId: return "unrecognized id";
     case kExceptionVersionMismatch: return "version mismatch";
     case kExceptionNotOpen: return "not open";
-    case kExceptionAlreadyOpen: return "already open";
     case kExceptionBadOpen: return "bad open";
     case kExceptionStringNotTerminated: return "string not terminated";
     case kExceptionInvalidArgument: return "invalid argument";
     case kExceptionUnknownDefinition: return "unknown definition";
-    case kExceptionUnrecognizedDatum: return "unrecognized datum";
-    case kExceptionUnknownObject: return "unknown object";
-    case kExceptionInvalidPeriod: return "invalid period";
     case kExceptionUnknownClientData: return "unknown client data";
-    case kExceptionClientDataSize: return "client data size";
-    case kExceptionDuplicateId: return "duplicate id";
-    case kExceptionUnknownMenuItem: return "unknown menu item";
-    case kExceptionLimitReached: return "limit reached";
-    default: return "unknown";
+    default: return "other";
   }
 }
 
