@@ -165,12 +165,4 @@ std::vector<ClientDataStore::AreaInfo> ClientDataStore::Areas() {
   return infos;
 }
 
-bool ClientDataStore::Contents(const std::string& name, std::vector<uint8_t>* bytes) {
-  std::lock_guard<SlimLock> guard(lock_);
-  auto found = areas_.find(name);
-  if (found == areas_.end() || !found->second.created) return false;
-  *bytes = found->second.bytes;
-  return true;
-}
-
 }  // namespace simhost

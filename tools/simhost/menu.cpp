@@ -113,13 +113,4 @@ std::string ClientMenu::Render() const {
   return text;
 }
 
-std::vector<std::string> ClientMenu::Paths() const {
-  std::vector<std::string> paths;
-  for (const Item& item : items_) {
-    paths.push_back(item.entry.text);
-    for (const Entry& sub : item.subItems) paths.push_back(item.entry.text + "/" + sub.text);
-  }
-  return paths;
-}
-
 }  // namespace simhost

@@ -207,16 +207,6 @@ std::string Session::LabelLocked() const {
   return "client " + std::to_string(number_) + (opened_ ? " \"" + name_ + "\"" : std::string());
 }
 
-std::string Session::MenuText() {
-  std::lock_guard<SlimLock> guard(lock_);
-  return menu_.Render();
-}
-
-std::vector<std::string> Session::MenuPaths() {
-  std::lock_guard<SlimLock> guard(lock_);
-  return menu_.Paths();
-}
-
 bool Session::FindMenuItem(const std::string& path, ClientMenu::Entry* entry) {
   std::lock_guard<SlimLock> guard(lock_);
   return !detached_ && menu_.Find(path, entry);

@@ -63,8 +63,6 @@ class Session {
   std::string Label();
 
   // The console's side.
-  std::string MenuText();
-  std::vector<std::string> MenuPaths();
   bool FindMenuItem(const std::string& path, ClientMenu::Entry* entry);
   void SendEvent(uint32_t eventId, uint32_t data);
   void SendException(uint32_t code, uint32_t sendId, uint32_t argumentIndex);
