@@ -18,10 +18,7 @@ namespace {
 TEST(BridgeChannelTest, TheModuleAndAnApplicationOfItsProcessWorkThroughTheChannelAnotherProcessThroughItsPipe) {
   ASSERT_EQ(FindWindowW(L"FS98MAIN", nullptr), nullptr) << "another program has an FS98MAIN window open";
   ServedOptions options;
-  options.aircraft = RampAircraft("Channel Aircraft", "CHANNEL_", 3, 10.0);
-  simhost::Motion lit;
-  lit.value = 1.0;
-  options.aircraft.variables.push_back({"LIGHT_NAV", lit});
+  options.aircraft = RampAircraft("Channel Aircraft", "CHANNEL_", 3, 10.0, {{"LIGHT_NAV", 1.0}});
   options.window = true;
   options.runFrames = true;
   ServedModule sim;

@@ -180,6 +180,19 @@ AircraftDescription GenerateAircraft(size_t count, uint64_t seed, bool withMjc) 
   return aircraft;
 }
 
+AircraftDescription RampAircraft(const std::string& title, const std::string& prefix, size_t count, double periodS,
+                                 const std::vector<std::pair<std::string, double>>& constants) {
+  AircraftDescription aircraft;
+  aircraft.title = title;
+  Motion ramp{MotionKind::kRamp};
+  ramp.to = 1000.0, ramp.period = periodS;
+  for (size_t i = 0; i < count; ++i) aircraft.variables.push_back({prefix + std::to_string(i), ramp});
+  for (const auto& constant : constants) {
+    aircraft.variables.push_back({constant.first, {MotionKind::kConstant, constant.second}});
+  }
+  return aircraft;
+}
+
 bool LoadAircraftArgument(const std::string& argument, AircraftDescription* description, std::string* error) {
   for (const std::string prefix : {"gen:", "gen-mjc:"}) {
     if (argument.compare(0, prefix.size(), prefix) != 0) continue;

@@ -21,6 +21,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "aircraft_description.h"
 
@@ -38,6 +40,12 @@ bool LoadAircraftFile(const std::string& path, AircraftDescription* description,
 // same for the same seed. With `withMjc` the handshake variables follow them
 // and codes 1 to 100 answer with values of their own (code * 10).
 AircraftDescription GenerateAircraft(size_t count, uint64_t seed, bool withMjc);
+
+// An aircraft built in C++ (tests, benchmarks): `count` variables <prefix>0,
+// <prefix>1, ... that ramp from 0 to 1000 over `periodS` seconds, so that
+// every frame moves them, then the `constants` (name, value) in their order.
+AircraftDescription RampAircraft(const std::string& title, const std::string& prefix, size_t count, double periodS,
+                                 const std::vector<std::pair<std::string, double>>& constants = {});
 
 // An aircraft argument of the command line or the console: "gen:N" (N
 // generated variables), "gen-mjc:N" (the same with the MJC handshake) or the
