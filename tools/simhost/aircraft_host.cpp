@@ -37,7 +37,6 @@ void AircraftHost::Load(const AircraftDescription& description) {
   std::lock_guard<SlimLock> guard(lock_);
   model_.reset(new AircraftModel(description, names_));
   mjc_.reset(new MjcResponder(description.mjc, *model_));
-  ++generation_;
 }
 
 double AircraftHost::ReadLocked(int32_t id) {
@@ -79,11 +78,6 @@ std::string AircraftHost::Title() {
 size_t AircraftHost::VariableCount() {
   std::lock_guard<SlimLock> guard(lock_);
   return model_->Count();
-}
-
-uint64_t AircraftHost::Generation() {
-  std::lock_guard<SlimLock> guard(lock_);
-  return generation_;
 }
 
 std::vector<AircraftHost::VariableView> AircraftHost::List(const std::string& filter, size_t limit) {

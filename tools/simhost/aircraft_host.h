@@ -41,8 +41,6 @@ class AircraftHost {
 
   std::string Title();
   size_t VariableCount();
-  // How many aircraft have been loaded so far.
-  uint64_t Generation();
 
   struct VariableView {
     int32_t id;
@@ -67,7 +65,6 @@ class AircraftHost {
   NamePool names_;                          // guarded by lock_
   std::unique_ptr<AircraftModel> model_;    // guarded by lock_
   std::unique_ptr<MjcResponder> mjc_;       // guarded by lock_
-  uint64_t generation_ = 0;                 // guarded by lock_
 };
 
 }  // namespace simhost

@@ -22,29 +22,16 @@ constexpr uint32_t kMaxRequestSize = 131072;
 // major version.
 constexpr uint32_t kReceivedVersion = 6;
 
-// Open reply (kind 2), exactly protocol::open_reply::kSize (308) bytes:
-//   12  text[256] the simulator's name
-//   268 u32 application version major, 272 minor, 276 build major, 280 build minor
-//   284 u32 SimConnect version major, 288 minor, 292 build major, 296 build minor
-//   300 u32 host connection number (never 0; protocol::open_reply)
-//   304 u32 reserved, 0
+// Open reply (kind 2), exactly protocol::open_reply::kSize (308) bytes: the
+// simulator's name as text[256] at 12, the application's version 6.0.0.0 at
+// 268 to 280 and SimConnect's at 284 to 296 (u32 each), the host connection
+// number at 300 (never 0; protocol::open_reply), 0 at 304.
 namespace open_reply {
-constexpr uint32_t kSize = protocol::open_reply::kSize;
 constexpr uint32_t kApplicationName = 12;
-constexpr uint32_t kApplicationVersionMajor = 268;
-constexpr uint32_t kApplicationVersionMinor = 272;
-constexpr uint32_t kApplicationBuildMajor = 276;
-constexpr uint32_t kApplicationBuildMinor = 280;
-constexpr uint32_t kSimConnectVersionMajor = 284;
-constexpr uint32_t kSimConnectVersionMinor = 288;
-constexpr uint32_t kSimConnectBuildMajor = 292;
-constexpr uint32_t kSimConnectBuildMinor = 296;
-constexpr uint32_t kHostConnectionId = protocol::open_reply::kHostConnectionId;
-constexpr uint32_t kReserved = 304;
 constexpr char kApplicationNameText[] = "Prepar3D v6 (simhost)";
+constexpr uint32_t kApplicationVersionMajor = 268;
+constexpr uint32_t kSimConnectVersionMajor = 284;
 constexpr uint32_t kVersionMajor = 6;
-constexpr uint32_t kVersionMinor = 0;
-static_assert(kReserved + 4 == kSize, "the open reply ends after its reserved field");
 }  // namespace open_reply
 
 // Quit (kind 3): the header alone.

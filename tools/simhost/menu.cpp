@@ -21,12 +21,6 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-size_t ClientMenu::EntryCount() const {
-  size_t count = items_.size();
-  for (const Item& item : items_) count += item.subItems.size();
-  return count;
-}
-
 ClientMenu::Item* ClientMenu::FindItem(uint32_t eventId) {
   for (Item& item : items_) {
     if (item.entry.eventId == eventId) return &item;

@@ -36,7 +36,6 @@ class ClientMenu {
   std::string Render() const;
 
  private:
-  size_t EntryCount() const;
   Item* FindItem(uint32_t eventId);
 
   std::vector<Item> items_;

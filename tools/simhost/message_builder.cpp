@@ -38,14 +38,12 @@ Message BuildData(uint32_t kind, const DataMessageFields& fields, const uint8_t*
 
 Message BuildOpenReply(uint32_t hostConnectionId) {
   namespace f = host_protocol::open_reply;
-  Message message = WithHeader(protocol::kKindOpen, f::kSize);
+  Message message = WithHeader(protocol::kKindOpen, protocol::open_reply::kSize);
   uint8_t* m = message.data();
   wire::StoreFixedString(m + f::kApplicationName, protocol::kStringFieldSize, f::kApplicationNameText);
-  wire::StoreU32(m + f::kApplicationVersionMajor, f::kVersionMajor);
-  wire::StoreU32(m + f::kApplicationVersionMinor, f::kVersionMinor);
+  wire::StoreU32(m + f::kApplicationVersionMajor, f::kVersionMajor);  // minor, build: 0
   wire::StoreU32(m + f::kSimConnectVersionMajor, f::kVersionMajor);
-  wire::StoreU32(m + f::kSimConnectVersionMinor, f::kVersionMinor);
-  wire::StoreU32(m + f::kHostConnectionId, hostConnectionId);
+  wire::StoreU32(m + protocol::open_reply::kHostConnectionId, hostConnectionId);
   return message;
 }
 

@@ -87,7 +87,6 @@ class SimHost {
   const uint64_t* PanelTable() const { return panelTable_; }
   uint16_t Port6() const { return listener_.Port6(); }
   uint16_t Port4() const { return listener_.Port4(); }
-  std::wstring PipePath() const { return pipePath_; }
 
   // Runs `count` frames at once (any clock mode).
   void AdvanceFrames(uint32_t count);
@@ -102,8 +101,6 @@ class SimHost {
   ChannelHost* Channels() { return channels_.get(); }
   // Whether client `number` takes the in-process channel.
   bool OnChannel(uint32_t number) { return channels_ != nullptr && channels_->OnChannel(number); }
-  // The main window's UI thread; 0 without the window.
-  DWORD WindowThreadId() const { return window_.ThreadId(); }
 
  private:
   void OnClient(std::unique_ptr<IoChannel> channel, const char* transport);
