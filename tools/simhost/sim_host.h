@@ -134,7 +134,4 @@ class SimHost {
   bool accepting_ = false;                                // guarded by lock_
 };
 
-// A small aircraft for running without an aircraft file.
-AircraftDescription BuiltInAircraft();
-
 }  // namespace simhost
