@@ -83,7 +83,6 @@ class SimHost {
   ServerCore& Core() { return *core_; }
   AircraftHost& Aircraft() { return *aircraft_; }
   HostLog& Log() { return *log_; }
-  SimClock& Clock() { return *clock_; }
   const uint64_t* PanelTable() const { return panelTable_; }
   uint16_t Port6() const { return listener_.Port6(); }
   uint16_t Port4() const { return listener_.Port4(); }
