@@ -65,19 +65,15 @@ std::string Statement(const std::string& line, const std::vector<std::string>& w
     const std::string kind = Lower(w[2]);
     if (w.size() == 3 && Number(w[2], &m.value)) {
     } else if (kind == "const" && numbers(3, 1, 1)) {
-      m.value = v[0];
+      m = Constant(v[0]);
     } else if (kind == "sine" && numbers(3, 3, 4)) {
-      m = {MotionKind::kSine};
-      m.center = v[0], m.amplitude = v[1], m.period = v[2], m.phase = v.size() > 3 ? v[3] : 0.0;
+      m = Sine(v[0], v[1], v[2], v.size() > 3 ? v[3] : 0.0);
     } else if (kind == "ramp" && numbers(3, 3, 3)) {
-      m = {MotionKind::kRamp};
-      m.from = v[0], m.to = v[1], m.period = v[2];
+      m = Ramp(v[0], v[1], v[2]);
     } else if (kind == "toggle" && numbers(3, 3, 3)) {
-      m = {MotionKind::kToggle};
-      m.a = v[0], m.b = v[1], m.period = v[2];
+      m = Toggle(v[0], v[1], v[2]);
     } else if (kind == "walk" && numbers(3, 4, 5)) {
-      m = {MotionKind::kWalk, v[0]};
-      m.step = v[1], m.low = v[2], m.high = v[3], m.interval = v.size() > 4 ? v[4] : 1.0;
+      m = Walk(v[0], v[1], v[2], v[3], v.size() > 4 ? v[4] : 1.0);
     } else {
       return "var takes a name and a value or a motion with its numbers";
     }
@@ -163,19 +159,16 @@ AircraftDescription GenerateAircraft(size_t count, uint64_t seed, bool withMjc) 
     std::snprintf(name, sizeof name, "GEN_%s_%05u", kGroups[(i / 5) % 8], static_cast<unsigned>(i));
     const double scale = 1.0 + static_cast<double>((i * 7919 + seed) % 100);
     const double period = 2.0 + static_cast<double>((i * 31 + seed) % 29);
-    Motion m{MotionKind::kConstant, scale};
-    switch (i % 5) {
-      case 1: m = {MotionKind::kSine}, m.center = scale, m.amplitude = scale / 2.0, m.period = period,
-              m.phase = static_cast<double>((i * 37) % 360); break;
-      case 2: m = {MotionKind::kRamp}, m.to = scale, m.period = period; break;
-      case 3: m = {MotionKind::kToggle}, m.b = 1.0, m.period = period / 2.0; break;
-      case 4: m = {MotionKind::kWalk, scale / 2.0}, m.step = scale / 20.0, m.high = scale, m.interval = 0.5; break;
-    }
-    aircraft.variables.push_back({name, m});
+    const Motion motions[] = {Constant(scale), Sine(scale, scale / 2.0, period, static_cast<double>((i * 37) % 360)),
+                              Ramp(0.0, scale, period), Toggle(0.0, 1.0, period / 2.0),
+                              Walk(scale / 2.0, scale / 20.0, 0.0, scale, 0.5)};
+    aircraft.variables.push_back({name, motions[i % 5]});
   }
   if (withMjc) {
     AddHandshake(&aircraft, false);
-    for (uint32_t code = 1; code <= 100; ++code) aircraft.mjc.codes.push_back({code, MjcAnswer::kValue, "", code * 10.0});
+    for (uint32_t code = 1; code <= 100; ++code) {
+      aircraft.mjc.codes.push_back({code, MjcAnswer::kValue, "", code * 10.0});
+    }
   }
   return aircraft;
 }
@@ -184,12 +177,10 @@ AircraftDescription RampAircraft(const std::string& title, const std::string& pr
                                  const std::vector<std::pair<std::string, double>>& constants) {
   AircraftDescription aircraft;
   aircraft.title = title;
-  Motion ramp{MotionKind::kRamp};
-  ramp.to = 1000.0, ramp.period = periodS;
-  for (size_t i = 0; i < count; ++i) aircraft.variables.push_back({prefix + std::to_string(i), ramp});
-  for (const auto& constant : constants) {
-    aircraft.variables.push_back({constant.first, {MotionKind::kConstant, constant.second}});
+  for (size_t i = 0; i < count; ++i) {
+    aircraft.variables.push_back({prefix + std::to_string(i), Ramp(0.0, 1000.0, periodS)});
   }
+  for (const auto& constant : constants) aircraft.variables.push_back({constant.first, Constant(constant.second)});
   return aircraft;
 }
 

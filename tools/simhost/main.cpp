@@ -32,7 +32,8 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 
 std::wstring Wide(const std::string& text) {
   std::wstring wide(text.size() + 1, L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1));
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<size_t>(n) - 1 : 0);
   return wide;
 }
 
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
                "add-on host.",
                "simhost");
   app.footer(simhost::kCommandHelp);
-  app.add_option("--pipe", pipeName, "pipe name below \\\\.\\pipe\\ (default \"Lockheed Martin Prepar3D v6\\SimConnect\")");
+  app.add_option("--pipe", pipeName,
+                 "pipe name below \\\\.\\pipe\\ (default \"Lockheed Martin Prepar3D v6\\SimConnect\")");
   app.add_flag("--no-pipe", noPipe, "no named pipe");
   app.add_option("--port6", options.port6, "TCP port on ::1 (default: chosen by the system)");
   app.add_option("--port4", options.port4, "TCP port on 127.0.0.1 (default: chosen by the system)");
@@ -71,8 +73,9 @@ int main(int argc, char** argv) {
   app.add_option("--addon", addon, "host this add-on: Panels, DLLStart; at the end DLLStop, FreeLibrary");
   app.add_flag("--no-window", noWindow, "no main window \"FS98MAIN\" beside the add-on: it talks over its pipe only");
   app.add_flag("--no-stdin", noStdin, "read no commands from standard input");
-  app.add_option("--frame-rate", options.frameRate, "simulation frames per second (default 30)")->check(CLI::Range(1, 1000));
-  app.add_option("--quit-grace", options.quitGraceMs, "at shutdown, how long clients get to leave in ms (default 1000)");
+  app.add_option("--frame-rate", options.frameRate, "simulation frames per second (default 30)")
+      ->check(CLI::Range(1, 1000));
+  app.add_option("--quit-grace", options.quitGraceMs, "at shutdown, how long clients get to leave, ms (default 1000)");
   std::string error;
   try {
     app.parse(argc, argv);
