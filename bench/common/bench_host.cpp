@@ -53,8 +53,9 @@ std::string BenchHost::ChannelSummary() {
   std::snprintf(text, sizeof text,
                 "in-process channel: %llu requests submitted, %llu messages delivered in memory, %llu over the "
                 "pipe for want of a block",
-                static_cast<unsigned long long>(stats.submitted), static_cast<unsigned long long>(stats.delivered),
-                static_cast<unsigned long long>(stats.deliveredToPipe));
+                static_cast<unsigned long long>(stats[simhost::kSubmitted]),
+                static_cast<unsigned long long>(stats[simhost::kDelivered]),
+                static_cast<unsigned long long>(stats[simhost::kDeliveredToPipe]));
   return text;
 }
 

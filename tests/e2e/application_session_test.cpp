@@ -9,7 +9,6 @@
 #include <cstdlib>
 
 #include "aircraft_file.h"
-#include "aircraft_generator.h"
 #include "support/app_client.h"
 #include "support/hosted_module.h"
 #include "support/module_log.h"
@@ -42,11 +41,6 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
       if (variable.motion.kind == kind) return variable.name;
     }
     return std::string("none");
-  };
-  auto names = [&] {
-    std::vector<std::string> names;
-    for (const auto& view : aircraft.List("", simhost::kMaxVariables)) names.push_back(view.name);
-    return names;
   };
   auto bridgeConsole = [&] {
     std::vector<std::string> lines;
@@ -88,7 +82,7 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
   ASSERT_GE(chunks.size(), 3u) << "two chunks or more, and the closing record";
   for (const records::VarDump& chunk : chunks) EXPECT_EQ(chunk.totalCount, 600u);
   EXPECT_STREQ(chunks.back().names, "");
-  EXPECT_EQ(AppClient::ListedNames(chunks), names());
+  EXPECT_EQ(AppClient::ListedNames(chunks), aircraft.Names());
   EXPECT_TRUE(module_log::WaitFor("LVARHandler::SendLVARS End"));
 
   // ---- Monitoring: the first report at once, then one for each frame that
@@ -216,7 +210,7 @@ TEST(ApplicationSessionTest, TheApplicationFollowsTheAircraftThroughTheModuleUnt
   EXPECT_EQ(chunks[0].totalCount, 53u);
   EXPECT_EQ(chunks[1].totalCount, 53u);
   std::vector<std::string> ordinary;
-  for (const std::string& name : names()) {
+  for (const std::string& name : aircraft.Names()) {
     if (name.compare(0, 8, "MJC_VAR_") != 0) ordinary.push_back(name);
   }
   EXPECT_EQ(AppClient::ListedNames(chunks), ordinary);

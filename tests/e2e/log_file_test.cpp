@@ -17,10 +17,7 @@ void Append(Lines& lines, const Lines& more) { lines.insert(lines.end(), more.be
 
 TEST(LogFileTest, AShortSessionWritesExactlyTheseLines) {
   ServedOptions options;
-  options.aircraft = RampAircraft("Log Test Aircraft", "RAMP_", 3, 10.0);
-  simhost::Motion lit;
-  lit.value = 1.0;
-  options.aircraft.variables.push_back({"LIGHT_NAV", lit});
+  options.aircraft = RampAircraft("Log Test Aircraft", "RAMP_", 3, 10.0, {{"LIGHT_NAV", 1.0}});
   ServedModule sim;
   ASSERT_TRUE(sim.Start(options));
 

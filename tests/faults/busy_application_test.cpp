@@ -155,14 +155,10 @@ void Flood(AppClient& app) {
 
 void BusyCycle() {
   ServedOptions options;
-  options.aircraft = RampAircraft("Busy Aircraft", "MOVING_", kMoving, 100.0);
-  simhost::Motion constant;
-  for (size_t i = 0; i < kFixed; ++i) {
-    constant.value = FixedValue(i);
-    options.aircraft.variables.push_back({Fixed(i), constant});
-  }
-  constant.value = 0.0;
-  options.aircraft.variables.push_back({"TARGET", constant});
+  std::vector<std::pair<std::string, double>> constants;
+  for (size_t i = 0; i < kFixed; ++i) constants.emplace_back(Fixed(i), FixedValue(i));
+  constants.emplace_back("TARGET", 0.0);
+  options.aircraft = RampAircraft("Busy Aircraft", "MOVING_", kMoving, 100.0, constants);
   options.runFrames = true;
   options.maxPendingBytes = 512 * 1024;
   ServedModule sim;

@@ -91,7 +91,10 @@ bool WaitForPipe() {
 void SimhostProcessKilled() {
   SCOPED_TRACE("simhost.exe killed");
   const ServedOptions options = Options(ServedOptions::Server::kOutside);
-  std::ofstream("lost.aircraft", std::ios::binary | std::ios::trunc) << simhost::FormatAircraft(options.aircraft);
+  std::ofstream file("lost.aircraft", std::ios::binary | std::ios::trunc);
+  file << "title " << options.aircraft.title << "\n";
+  for (const auto& v : options.aircraft.variables) file << "var " << v.name << " ramp 0 1000 100\n";
+  file.close();
   ChildProcess simhost;
   ASSERT_TRUE(simhost.Start(WindowsPath(TVO_SIMHOST_EXE), kSimhostArguments));
   ASSERT_TRUE(WaitForPipe()) << simhost.Output();

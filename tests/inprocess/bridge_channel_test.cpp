@@ -18,10 +18,7 @@ namespace {
 TEST(BridgeChannelTest, TheModuleAndAnApplicationOfItsProcessWorkThroughTheChannelAnotherProcessThroughItsPipe) {
   ASSERT_EQ(FindWindowW(L"FS98MAIN", nullptr), nullptr) << "another program has an FS98MAIN window open";
   ServedOptions options;
-  options.aircraft = RampAircraft("Channel Aircraft", "CHANNEL_", 3, 10.0);
-  simhost::Motion lit;
-  lit.value = 1.0;
-  options.aircraft.variables.push_back({"LIGHT_NAV", lit});
+  options.aircraft = RampAircraft("Channel Aircraft", "CHANNEL_", 3, 10.0, {{"LIGHT_NAV", 1.0}});
   options.window = true;
   options.runFrames = true;
   ServedModule sim;
@@ -37,8 +34,8 @@ TEST(BridgeChannelTest, TheModuleAndAnApplicationOfItsProcessWorkThroughTheChann
   // The About item reaches the module as a block; its text comes back through submit.
   simhost::ChannelStats before = channels.Stats();
   ASSERT_TRUE(sim.Choose("TAVO.quin/About", "TAVO.quin Simulator Bridge Version 1.0.0.21"));
-  EXPECT_GT(channels.Stats().delivered, before.delivered);
-  EXPECT_GT(channels.Stats().submitted, before.submitted);
+  EXPECT_GT(channels.Stats()[simhost::kDelivered], before[simhost::kDelivered]);
+  EXPECT_GT(channels.Stats()[simhost::kSubmitted], before[simhost::kSubmitted]);
 
   // An application of this process: its library registers a pump of its own
   // and takes the channel; its requests and the module's answers cross it.
@@ -55,14 +52,16 @@ TEST(BridgeChannelTest, TheModuleAndAnApplicationOfItsProcessWorkThroughTheChann
   // Both crossed the channel (a submit is counted once it has returned).
   EXPECT_TRUE(WaitUntil([&] {
     const simhost::ChannelStats now = channels.Stats();
-    return now.submitted - before.submitted >= 2 && now.delivered - before.delivered >= 2;
+    return now[simhost::kSubmitted] - before[simhost::kSubmitted] >= 2 &&
+           now[simhost::kDelivered] - before[simhost::kDelivered] >= 2;
   }));
 
   // An application of another process finds the window but stays on its
   // pipe: not one record of it reaches the window.
   auto records = [&] {
     const simhost::ChannelStats now = channels.Stats();
-    return now.unregisterRequests + now.pumpsRegistered + now.offers + now.ignoredRecords;
+    return now[simhost::kUnregisterRequests] + now[simhost::kPumpsRegistered] + now[simhost::kOffers] +
+           now[simhost::kIgnoredRecords];
   };
   const uint64_t recordsBefore = records();
   ChildProcess remote;
@@ -72,7 +71,7 @@ TEST(BridgeChannelTest, TheModuleAndAnApplicationOfItsProcessWorkThroughTheChann
   EXPECT_TRUE(console.HasLine("client 3 \"bridgectl\" opened (pipe)"));
   EXPECT_FALSE(console.HasLine("client 3 \"bridgectl\" on the in-process channel"));
   EXPECT_EQ(records(), recordsBefore);
-  EXPECT_EQ(channels.Stats().deliveredToPipe, 0u);
+  EXPECT_EQ(channels.Stats()[simhost::kDeliveredToPipe], 0u);
 
   // The application's close unregisters its library's pump.
   app.Close();
@@ -80,8 +79,8 @@ TEST(BridgeChannelTest, TheModuleAndAnApplicationOfItsProcessWorkThroughTheChann
   EXPECT_TRUE(console.HasLine("in-process pump unregistered (1 left)"));
 
   // Every block came back through its own call, once.
-  EXPECT_EQ(channels.Stats().badBlocks, 0u);
-  EXPECT_EQ(channels.Stats().submitDropped, 0u);
+  EXPECT_EQ(channels.Stats()[simhost::kBadBlocks], 0u);
+  EXPECT_EQ(channels.Stats()[simhost::kSubmitDropped], 0u);
 
   // The quit reaches the module as a block; it closes and unregisters its
   // pump; every block lent has come back.

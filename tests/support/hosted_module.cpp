@@ -38,21 +38,6 @@ bool NamedEventExists(const char* name) {
 
 }  // namespace
 
-simhost::AircraftDescription RampAircraft(const std::string& title, const std::string& prefix, size_t count,
-                                          double periodS) {
-  simhost::AircraftDescription aircraft;
-  aircraft.title = title;
-  for (size_t i = 0; i < count; ++i) {
-    simhost::Motion ramp;
-    ramp.kind = simhost::MotionKind::kRamp;
-    ramp.from = 0.0;
-    ramp.to = 1000.0;
-    ramp.period = periodS;
-    aircraft.variables.push_back({prefix + std::to_string(i), ramp});
-  }
-  return aircraft;
-}
-
 // ---- ServedModule --------------------------------------------------------------------
 
 ServedModule::~ServedModule() {

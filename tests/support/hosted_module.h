@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "aircraft_description.h"
+#include "aircraft_file.h"
 #include "aircraft_host.h"
 #include "log_capture.h"
 #include "module_host.h"
@@ -32,10 +32,7 @@
 // late completion holds the transport). A host that waits longer is hanging.
 constexpr DWORD kStopBoundMs = 3000;
 
-// An aircraft of `count` variables <prefix>0, <prefix>1, ... that all ramp from
-// 0 to 1000 over `periodS` seconds, so that every frame moves them.
-simhost::AircraftDescription RampAircraft(const std::string& title, const std::string& prefix, size_t count,
-                                          double periodS);
+using simhost::RampAircraft;  // the aircraft most tests serve
 
 struct ServedOptions {
   enum class Server {

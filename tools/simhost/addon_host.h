@@ -31,7 +31,6 @@ class AddonHost {
   // then FreeLibrary. Safe when nothing was loaded.
   void Stop(const std::function<void()>& beforeUnload = nullptr);
 
-  bool Loaded() const { return module_ != nullptr; }
 
  private:
   using EntryPoint = int64_t (*)();  // DLLStart's result is logged, DLLStop's ignored

@@ -35,6 +35,29 @@ struct Motion {
   double interval = 1.0;   // walk: seconds, > 0
 };
 
+// Each motion with its own numbers.
+inline Motion Constant(double value) { return Motion{MotionKind::kConstant, value}; }
+inline Motion Sine(double center, double amplitude, double periodS, double phaseDegrees = 0.0) {
+  Motion m{MotionKind::kSine};
+  m.center = center, m.amplitude = amplitude, m.period = periodS, m.phase = phaseDegrees;
+  return m;
+}
+inline Motion Ramp(double from, double to, double periodS) {
+  Motion m{MotionKind::kRamp};
+  m.from = from, m.to = to, m.period = periodS;
+  return m;
+}
+inline Motion Toggle(double a, double b, double periodS) {
+  Motion m{MotionKind::kToggle};
+  m.a = a, m.b = b, m.period = periodS;
+  return m;
+}
+inline Motion Walk(double start, double step, double low, double high, double intervalS = 1.0) {
+  Motion m{MotionKind::kWalk, start};
+  m.step = step, m.low = low, m.high = high, m.interval = intervalS;
+  return m;
+}
+
 struct VariableDescription {
   std::string name;
   Motion motion;
@@ -76,10 +99,8 @@ struct AircraftDescription {
   uint64_t seed = 1;  // seeds the random walks
 };
 
-// Longest variable name and title that an aircraft may have, and the most
-// variables (ids 0 to 65534 are enumerated by the add-on).
-constexpr size_t kMaxVariableName = 250;
-constexpr size_t kMaxTitle = 259;
+// The most variables an aircraft may have (ids 0 to 65534 are enumerated by
+// the add-on).
 constexpr size_t kMaxVariables = 65535;
 
 }  // namespace simhost

@@ -1,25 +1,9 @@
 // The user aircraft behind one lock.
 #include "aircraft_host.h"
 
-#include <cctype>
 #include <chrono>
 
 namespace simhost {
-
-namespace {
-
-bool ContainsNoCase(const std::string& text, const std::string& part) {
-  if (part.empty()) return true;
-  auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    size_t j = 0;
-    while (j < part.size() && lower(text[i + j]) == lower(part[j])) ++j;
-    if (j == part.size()) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 uint64_t SteadyMilliseconds() {
   return static_cast<uint64_t>(
@@ -37,7 +21,6 @@ void AircraftHost::Load(const AircraftDescription& description) {
   std::lock_guard<SlimLock> guard(lock_);
   model_.reset(new AircraftModel(description, names_));
   mjc_.reset(new MjcResponder(description.mjc, *model_));
-  ++generation_;
 }
 
 double AircraftHost::ReadLocked(int32_t id) {
@@ -81,21 +64,11 @@ size_t AircraftHost::VariableCount() {
   return model_->Count();
 }
 
-uint64_t AircraftHost::Generation() {
+std::vector<std::string> AircraftHost::Names() {
   std::lock_guard<SlimLock> guard(lock_);
-  return generation_;
-}
-
-std::vector<AircraftHost::VariableView> AircraftHost::List(const std::string& filter, size_t limit) {
-  std::lock_guard<SlimLock> guard(lock_);
-  std::vector<VariableView> views;
-  for (size_t i = 0; i < model_->Count() && views.size() < limit; ++i) {
-    int32_t id = static_cast<int32_t>(i);
-    std::string name = model_->Name(id);
-    if (!ContainsNoCase(name, filter)) continue;
-    views.push_back(VariableView{id, name, ReadLocked(id), model_->Held(id)});
-  }
-  return views;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < model_->Count(); ++i) names.push_back(model_->Name(static_cast<int32_t>(i)));
+  return names;
 }
 
 bool AircraftHost::Set(const std::string& name, double value) {

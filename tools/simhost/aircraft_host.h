@@ -41,18 +41,9 @@ class AircraftHost {
 
   std::string Title();
   size_t VariableCount();
-  // How many aircraft have been loaded so far.
-  uint64_t Generation();
 
-  struct VariableView {
-    int32_t id;
-    std::string name;
-    double value;
-    bool held;  // written, so no longer moving
-  };
-  // Variables whose name contains `filter` (without regard to case; empty:
-  // all), in id order, at most `limit` of them.
-  std::vector<VariableView> List(const std::string& filter, size_t limit);
+  // Every variable's name, in id order.
+  std::vector<std::string> Names();
   // By name, for the console. False when no variable has the name.
   bool Set(const std::string& name, double value);
   bool Get(const std::string& name, double* value);
@@ -67,7 +58,6 @@ class AircraftHost {
   NamePool names_;                          // guarded by lock_
   std::unique_ptr<AircraftModel> model_;    // guarded by lock_
   std::unique_ptr<MjcResponder> mjc_;       // guarded by lock_
-  uint64_t generation_ = 0;                 // guarded by lock_
 };
 
 }  // namespace simhost

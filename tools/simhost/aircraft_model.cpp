@@ -51,6 +51,5 @@ void AircraftModel::Write(int32_t id, double value) {
   variables_[id].heldValue = value;
 }
 
-bool AircraftModel::Held(int32_t id) const { return Valid(id) && variables_[id].held; }
 
 }  // namespace simhost

@@ -41,7 +41,6 @@ class AircraftModel {
   double Read(int32_t id, double seconds);
   // Holds `value` from now on (the motion stops). Ignored for unknown ids.
   void Write(int32_t id, double value);
-  bool Held(int32_t id) const;
 
  private:
   struct Variable {

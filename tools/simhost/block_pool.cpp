@@ -38,7 +38,7 @@ uint8_t* BlockPool::Lend(uint32_t size, Use use) {
     free_[sizeClass].pop_back();
   } else {
     const uint32_t capacity = CapacityOf(sizeClass);
-    if (madeBytes_ + capacity > limitBytes_) return nullptr;
+    if (madeBytes_ + capacity > kLimitBytes) return nullptr;
     block = new (std::nothrow) uint8_t[capacity];
     if (block == nullptr) return nullptr;
     blocks_[block] = Block{static_cast<uint8_t>(sizeClass), Use::kFree};
@@ -73,11 +73,6 @@ bool BlockPool::Capacity(const void* block, Use use, uint32_t* capacity) {
 BlockPool::Counts BlockPool::Count() {
   std::lock_guard<SlimLock> guard(lock_);
   return Counts{blocks_.size(), madeBytes_, outForRequest_, outForMessage_};
-}
-
-void BlockPool::SetLimit(size_t bytes) {
-  std::lock_guard<SlimLock> guard(lock_);
-  limitBytes_ = bytes;
 }
 
 }  // namespace simhost

@@ -33,7 +33,7 @@ class BlockPool {
   static constexpr uint32_t kSmallestBlock = 64;
   static constexpr uint32_t kLargestBlock = 131072;  // the largest request a client may send
   // Blocks are made until this many bytes exist; then only reuse.
-  static constexpr size_t kDefaultLimitBytes = 64u * 1024 * 1024;
+  static constexpr size_t kLimitBytes = 64u * 1024 * 1024;
 
   // The process's pool.
   static BlockPool& Instance();
@@ -55,8 +55,6 @@ class BlockPool {
     size_t outForMessage; // delivered, not yet released
   };
   Counts Count();
-  // Changes the limit on made bytes (tests of a pool that runs dry).
-  void SetLimit(size_t bytes);
 
   BlockPool(const BlockPool&) = delete;
   BlockPool& operator=(const BlockPool&) = delete;
@@ -75,7 +73,6 @@ class BlockPool {
   std::unordered_map<const void*, Block> blocks_;  // every block made; guarded by lock_
   std::vector<uint8_t*> free_[kClasses];           // guarded by lock_
   size_t madeBytes_ = 0;                           // guarded by lock_
-  size_t limitBytes_ = kDefaultLimitBytes;         // guarded by lock_
   size_t outForRequest_ = 0;                       // guarded by lock_
   size_t outForMessage_ = 0;                       // guarded by lock_
 };

@@ -57,12 +57,12 @@ class ChannelSink : public MessageSink {
     const uint32_t size = static_cast<uint32_t>(message.size());
     uint8_t* block = BlockPool::Instance().Lend(size, BlockPool::Use::kMessage);
     if (block == nullptr) {
-      ++ChannelTotals().deliveredToPipe;
+      CountChannel(kDeliveredToPipe);
       pipe_->Deliver(std::move(message));
       return;
     }
     std::memcpy(block, message.data(), size);
-    ++ChannelTotals().delivered;
+    CountChannel(kDelivered);
     deliver_(number_, connectionId_, size, block);
   }
 
@@ -112,20 +112,20 @@ void ChannelHost::OnRecord(uint8_t* record) {
   } else if (command == inprocess::kCommandOffer && size == offer::kSize) {
     OnOffer(record);
   } else {
-    ++ChannelTotals().ignoredRecords;
+    CountChannel(kIgnoredRecords);
   }
 }
 
 void ChannelHost::OnUnregisterRequest(uint8_t* record) {
   // The client reads the address as soon as its SendMessageW returns.
   wire::StoreU64(record + small_record::kAddress, AddressOf(&ChannelHost::Unregister));
-  ++ChannelTotals().unregisterRequests;
+  CountChannel(kUnregisterRequests);
 }
 
 void ChannelHost::OnPump(const uint8_t* record) {
   auto pump = FunctionAt<inprocess::PumpFn>(record, small_record::kAddress);
   if (pump == nullptr) {
-    ++ChannelTotals().ignoredRecords;
+    CountChannel(kIgnoredRecords);
     return;
   }
   size_t count = 0;
@@ -137,12 +137,12 @@ void ChannelHost::OnPump(const uint8_t* record) {
     pumps_.push_back(pump);
     count = pumps_.size();
   }
-  ++ChannelTotals().pumpsRegistered;
+  CountChannel(kPumpsRegistered);
   log_.Printf("in-process pump registered (%u in all)", static_cast<unsigned>(count));
 }
 
 void ChannelHost::OnOffer(const uint8_t* record) {
-  ++ChannelTotals().offers;
+  CountChannel(kOffers);
   auto channel = std::make_shared<Channel>();
   channel->number = wire::LoadU32(record + offer::kHostConnectionId);
   channel->connectionId = wire::LoadU32(record + offer::kConnectionId);
@@ -168,7 +168,7 @@ void ChannelHost::OnOffer(const uint8_t* record) {
     if (!channels_.emplace(channel->number, channel).second) refusal = "it is on the channel already";
   }
   if (refusal != nullptr) {
-    ++ChannelTotals().refused;
+    CountChannel(kRefused);
     log_.Printf("in-process offer for client %u refused: %s", channel->number, refusal);
     return;
   }
@@ -187,11 +187,11 @@ void ChannelHost::OnOffer(const uint8_t* record) {
       std::lock_guard<SlimLock> guard(lock_);
       channels_.erase(channel->number);
     }
-    ++ChannelTotals().refused;
+    CountChannel(kRefused);
     log_.Printf("%s refused the in-process channel", channel->session->Label().c_str());
     return;
   }
-  ++ChannelTotals().attached;
+  CountChannel(kAttached);
   channel->route->Divert(channel->sink, kDrainTimeoutMs);
   log_.Printf("%s on the in-process channel", channel->session->Label().c_str());
 }
@@ -213,7 +213,7 @@ void ChannelHost::PumpAll() {
   for (inprocess::PumpFn pump : pumps) {
     pump(nullptr, reinterpret_cast<inprocess::DispatchFn>(inprocess::kPumpAllCallback),
          reinterpret_cast<void*>(inprocess::kPumpAllContext));
-    ++ChannelTotals().pumpCalls;
+    CountChannel(kPumpCalls);
   }
 }
 
@@ -267,14 +267,18 @@ size_t ChannelHost::ChannelCount() {
   return channels_.size();
 }
 
-ChannelStats ChannelHost::Stats() { return ChannelDifference(ChannelSnapshot(), baseline_); }
+ChannelStats ChannelHost::Stats() {
+  ChannelStats stats = ChannelSnapshot();
+  for (size_t i = 0; i < kChannelCounts; ++i) stats[i] -= baseline_[i];
+  return stats;
+}
 
 // ---- The functions lent to clients -------------------------------------------
 
 void* ChannelHost::Allocate(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size) {
   std::shared_lock<SlimLock> guard(ActiveLock());
   if (g_active == nullptr) {
-    ++ChannelTotals().allocateRefused;
+    CountChannel(kAllocateRefused);
     return nullptr;
   }
   return g_active->AllocateFor(hostConnectionId, connectionId, size);
@@ -286,13 +290,13 @@ void* ChannelHost::AllocateFor(uint32_t number, uint32_t connectionId, uint32_t 
     block = BlockPool::Instance().Lend(size, BlockPool::Use::kRequest);
   }
   // Null sends the client's request through its own buffer and its pipe.
-  ++(block != nullptr ? ChannelTotals().allocated : ChannelTotals().allocateRefused);
+  CountChannel(block != nullptr ? kAllocated : kAllocateRefused);
   return block;
 }
 
 void ChannelHost::Discard(uint32_t hostConnectionId, uint32_t connectionId, void* block) {
   bool back = BlockPool::Instance().TakeBack(block, BlockPool::Use::kRequest);
-  ++(back ? ChannelTotals().discarded : ChannelTotals().badBlocks);
+  CountChannel(back ? kDiscarded : kBadBlocks);
 }
 
 void ChannelHost::Submit(uint32_t hostConnectionId, uint32_t connectionId, uint32_t size, void* block) {
@@ -302,14 +306,14 @@ void ChannelHost::Submit(uint32_t hostConnectionId, uint32_t connectionId, uint3
     return;
   }
   bool back = BlockPool::Instance().TakeBack(block, BlockPool::Use::kRequest);
-  ++(back ? ChannelTotals().submitDropped : ChannelTotals().badBlocks);
+  CountChannel(back ? kSubmitDropped : kBadBlocks);
 }
 
 void ChannelHost::SubmitFor(uint32_t number, uint32_t connectionId, uint32_t size, uint8_t* block) {
   BlockPool& pool = BlockPool::Instance();
   uint32_t capacity = 0;
   if (!pool.Capacity(block, BlockPool::Use::kRequest, &capacity)) {
-    ++ChannelTotals().badBlocks;  // not a block we lent for a request: not ours to read
+    CountChannel(kBadBlocks);  // not a block we lent for a request: not ours to read
     return;
   }
   // A channel that has ended still takes requests built before it ended.
@@ -318,9 +322,9 @@ void ChannelHost::SubmitFor(uint32_t number, uint32_t connectionId, uint32_t siz
                      wire::LoadU32(block + protocol::kRequestSizeOffset) == size;
   if (channel != nullptr && whole) {
     channel->session->HandleRequest(block, size);
-    ++ChannelTotals().submitted;
+    CountChannel(kSubmitted);
   } else {
-    ++ChannelTotals().submitDropped;
+    CountChannel(kSubmitDropped);
     log_.Printf("in-process request of client %u dropped: %s", number,
                 channel == nullptr ? "no such channel" : "its size field does not match the block");
   }
@@ -329,7 +333,7 @@ void ChannelHost::SubmitFor(uint32_t number, uint32_t connectionId, uint32_t siz
 
 void ChannelHost::Release(uint32_t hostConnectionId, uint32_t connectionId, void* block) {
   bool back = BlockPool::Instance().TakeBack(block, BlockPool::Use::kMessage);
-  ++(back ? ChannelTotals().released : ChannelTotals().badBlocks);
+  CountChannel(back ? kReleased : kBadBlocks);
 }
 
 void ChannelHost::Unregister(void* pump) {
@@ -349,7 +353,7 @@ void ChannelHost::UnregisterPump(void* pump) {
     pumps_.erase(found);
     left = pumps_.size();
   }
-  ++ChannelTotals().pumpsUnregistered;
+  CountChannel(kPumpsUnregistered);
   log_.Printf("in-process pump unregistered (%u left)", static_cast<unsigned>(left));
 }
 

@@ -50,17 +50,12 @@ void ClientDataStore::SendContents(const Area& area, const ClientDataSubscriptio
 uint32_t ClientDataStore::Create(const std::string& name, uint32_t size, uint32_t* argumentIndex, bool* isNew) {
   *isNew = false;
   if (size == 0 || size > host_protocol::kMaxClientDataSize) {
-    return Refuse(host_protocol::kExceptionClientDataSize, 2, argumentIndex);
+    return Refuse(host_protocol::kExceptionInvalidArgument, 2, argumentIndex);
   }
   std::lock_guard<SlimLock> guard(lock_);
-  auto found = areas_.find(name);
-  if (found == areas_.end()) {
-    if (areas_.size() >= host_protocol::kMaxAreas) return Refuse(host_protocol::kExceptionLimitReached, 0, argumentIndex);
-    found = areas_.emplace(name, Area()).first;
-  }
-  Area& area = found->second;
+  Area& area = areas_[name];
   if (area.created) {
-    if (area.bytes.size() != size) return Refuse(host_protocol::kExceptionClientDataSize, 2, argumentIndex);
+    if (area.bytes.size() != size) return Refuse(host_protocol::kExceptionInvalidArgument, 2, argumentIndex);
     return host_protocol::kExceptionNone;
   }
   area.created = true;
@@ -77,8 +72,8 @@ uint32_t ClientDataStore::Set(const std::string& name, const std::vector<ClientD
     return Refuse(host_protocol::kExceptionUnknownClientData, 1, argumentIndex);
   }
   Area& area = found->second;
-  if (n != DefinitionSize(datums)) return Refuse(host_protocol::kExceptionClientDataSize, 5, argumentIndex);
-  if (!Fits(datums, area.bytes.size())) return Refuse(host_protocol::kExceptionClientDataSize, 2, argumentIndex);
+  if (n != DefinitionSize(datums)) return Refuse(host_protocol::kExceptionInvalidArgument, 5, argumentIndex);
+  if (!Fits(datums, area.bytes.size())) return Refuse(host_protocol::kExceptionInvalidArgument, 2, argumentIndex);
   size_t at = 0;
   for (const ClientDataDatum& d : datums) {
     if (d.size != 0) std::memcpy(area.bytes.data() + d.offset, data + at, d.size);
@@ -98,7 +93,7 @@ uint32_t ClientDataStore::SendOnce(const std::string& name, const ClientDataSubs
     return Refuse(host_protocol::kExceptionUnknownClientData, 1, argumentIndex);
   }
   if (!Fits(request.datums, found->second.bytes.size())) {
-    return Refuse(host_protocol::kExceptionClientDataSize, 3, argumentIndex);
+    return Refuse(host_protocol::kExceptionInvalidArgument, 3, argumentIndex);
   }
   SendContents(found->second, request);
   return host_protocol::kExceptionNone;
@@ -107,14 +102,9 @@ uint32_t ClientDataStore::SendOnce(const std::string& name, const ClientDataSubs
 uint32_t ClientDataStore::Subscribe(const std::string& name, ClientDataSubscription subscription,
                                     uint32_t* argumentIndex) {
   std::lock_guard<SlimLock> guard(lock_);
-  auto found = areas_.find(name);
-  if (found == areas_.end()) {
-    if (areas_.size() >= host_protocol::kMaxAreas) return Refuse(host_protocol::kExceptionLimitReached, 0, argumentIndex);
-    found = areas_.emplace(name, Area()).first;
-  }
-  Area& area = found->second;
+  Area& area = areas_[name];
   if (area.created && !Fits(subscription.datums, area.bytes.size())) {
-    return Refuse(host_protocol::kExceptionClientDataSize, 3, argumentIndex);
+    return Refuse(host_protocol::kExceptionInvalidArgument, 3, argumentIndex);
   }
   // A request id names one subscription per client, on whichever area.
   for (auto& other : areas_) {
@@ -173,14 +163,6 @@ std::vector<ClientDataStore::AreaInfo> ClientDataStore::Areas() {
                              entry.second.subscriptions.size()});
   }
   return infos;
-}
-
-bool ClientDataStore::Contents(const std::string& name, std::vector<uint8_t>* bytes) {
-  std::lock_guard<SlimLock> guard(lock_);
-  auto found = areas_.find(name);
-  if (found == areas_.end() || !found->second.created) return false;
-  *bytes = found->second.bytes;
-  return true;
 }
 
 }  // namespace simhost

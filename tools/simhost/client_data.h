@@ -73,8 +73,6 @@ class ClientDataStore {
     size_t subscriptions;
   };
   std::vector<AreaInfo> Areas();
-  // A copy of an area's bytes; false when the area does not exist.
-  bool Contents(const std::string& name, std::vector<uint8_t>* bytes);
 
  private:
   struct Area {

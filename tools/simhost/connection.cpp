@@ -3,7 +3,8 @@
 
 #include <cstring>
 
-#include "request_stream.h"
+#include "host_protocol.h"
+#include "simconnect/wire.h"
 #include "server_core.h"
 #include "session.h"
 
@@ -67,12 +68,15 @@ Connection::Connection(std::unique_ptr<IoChannel> channel, ServerCore& core, con
       transport_(transport),
       outbox_(std::make_shared<Outbox>(maxPendingBytes)),
       route_(std::make_shared<MessageRoute>(outbox_, [outbox = outbox_] { return outbox->Drained(); })),
-      stopEvent_(MakeEvent(true)),
-      readBuffer_(kReadSize) {}
+      stopEvent_(MakeEvent(true)) {
+  framing::InitReceiveBuffer(receive_);
+}
 
 Connection::~Connection() {
   RequestClose();
   Join();
+  framing::FreeReceiveBuffer(receive_);
+  framing::FreeMessage(request_);
 }
 
 void Connection::Start() {
@@ -89,21 +93,25 @@ void Connection::Join() {
 }
 
 bool Connection::HandleReceived(uint32_t n, std::string* reason) {
-  stream_.Append(readBuffer_.data(), n);
-  const uint8_t* request = nullptr;
-  uint32_t size = 0;
+  receive_.writePos += n;
   for (;;) {
-    switch (stream_.Next(&request, &size)) {
-      case RequestStream::kRequest:
-        session_->HandleRequest(request, size);
+    switch (framing::ExtractMessage(receive_, request_, host_protocol::kMaxRequestSize)) {
+      case framing::kExtractMessage:
+        session_->HandleRequest(request_.data, request_.size);
         break;
-      case RequestStream::kNeedMore:
+      case framing::kExtractNeedMore:
         return true;
-      case RequestStream::kMalformed:
-        *reason = "dropped: malformed stream (size field " + std::to_string(stream_.BadSizeField()) + ")";
+      default:  // a size field of 1 to 3 or above the largest request
+        *reason = "dropped: malformed stream (size field " +
+                  std::to_string(wire::LoadU32(receive_.start + receive_.readPos)) + ")";
         return false;
     }
   }
+}
+
+bool Connection::StartRead() {
+  return receive_.start != nullptr &&
+         channel_->StartRead(framing::FreeSpace(receive_), framing::FreeSpaceLength(receive_));
 }
 
 bool Connection::StartNextWrite() {
@@ -116,7 +124,7 @@ bool Connection::StartNextWrite() {
 
 void Connection::Run() {
   std::string reason = "left";
-  bool open = channel_->StartRead(readBuffer_.data(), kReadSize);
+  bool open = StartRead();
   while (open) {
     // Index order is priority order: stop first, then finished writes, reads
     // and newly queued messages.
@@ -131,7 +139,7 @@ void Connection::Run() {
       uint32_t n = channel_->FinishRead();
       if (n == 0) break;  // the client closed its end
       if (!HandleReceived(n, &reason)) break;
-      if (!channel_->StartRead(readBuffer_.data(), kReadSize)) break;
+      if (!StartRead()) break;
     } else if (r == WAIT_OBJECT_0 + 3) {
       uint32_t written = 0;
       if (!channel_->FinishWrite(&written)) break;
@@ -159,7 +167,8 @@ void Connection::Run() {
     // channel) alive rather than free memory the system may still write.
     IoChannel* stillRunning = channel_.release();
     (void)stillRunning;
-    KeepForever(std::move(readBuffer_));
+    receive_ = framing::ReceiveBuffer{};  // its free end may still be written
+
     KeepForever(std::move(writeBuffer_));
   }
   finished_.store(true, std::memory_order_release);

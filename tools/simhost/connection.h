@@ -23,7 +23,7 @@
 #include "io_channel.h"
 #include "message_route.h"
 #include "message_sink.h"
-#include "request_stream.h"
+#include "simconnect/transport/framing.h"
 #include "win_handles.h"
 
 namespace simhost {
@@ -89,11 +89,13 @@ class Connection {
 
  private:
   void Run();
-  // Feeds received bytes to the session; false when the stream is malformed.
+  // Cuts the `n` bytes just read into requests for the session; false when
+  // the stream is malformed.
   bool HandleReceived(uint32_t n, std::string* reason);
+  // A read into the receive buffer's free end.
+  bool StartRead();
   bool StartNextWrite();
 
-  static constexpr uint32_t kReadSize = 65536;
   static constexpr size_t kMaxWriteBatch = 65536;
 
   std::unique_ptr<IoChannel> channel_;
@@ -107,8 +109,8 @@ class Connection {
   std::atomic<bool> finished_{false};
 
   // The connection thread's own state.
-  RequestStream stream_;
-  std::vector<uint8_t> readBuffer_;
+  framing::ReceiveBuffer receive_;  // malloc'd; reads go to its free end
+  framing::ReceivedMessage request_;
   std::vector<uint8_t> writeBuffer_;
   size_t writeOffset_ = 0;
   bool writing_ = false;

@@ -11,12 +11,10 @@
 namespace host_protocol {
 
 // ---- Stream limits ------------------------------------------------------------
-// A request's size field must lie in [kMinRequestSize, kMaxRequestSize]; any
-// other value makes the stream malformed and drops the client. The upper bound
-// leaves room for the largest client-data write (kMaxClientDataSize bytes after
-// the 36-byte fixed part) and keeps a hostile size field from making the server
-// buffer megabytes.
-constexpr uint32_t kMinRequestSize = protocol::kRequestHeaderSize;
+// A size field above kMaxRequestSize (or of 1 to 3) makes the stream malformed
+// and drops the client. The bound leaves room for the largest client-data
+// write (kMaxClientDataSize bytes after the 36-byte fixed part) and keeps a
+// hostile size field from making the server buffer megabytes.
 constexpr uint32_t kMaxRequestSize = 131072;
 
 // ---- Received messages --------------------------------------------------------
@@ -24,29 +22,16 @@ constexpr uint32_t kMaxRequestSize = 131072;
 // major version.
 constexpr uint32_t kReceivedVersion = 6;
 
-// Open reply (kind 2), exactly protocol::open_reply::kSize (308) bytes:
-//   12  text[256] the simulator's name
-//   268 u32 application version major, 272 minor, 276 build major, 280 build minor
-//   284 u32 SimConnect version major, 288 minor, 292 build major, 296 build minor
-//   300 u32 host connection number (never 0; protocol::open_reply)
-//   304 u32 reserved, 0
+// Open reply (kind 2), exactly protocol::open_reply::kSize (308) bytes: the
+// simulator's name as text[256] at 12, the application's version 6.0.0.0 at
+// 268 to 280 and SimConnect's at 284 to 296 (u32 each), the host connection
+// number at 300 (never 0; protocol::open_reply), 0 at 304.
 namespace open_reply {
-constexpr uint32_t kSize = protocol::open_reply::kSize;
 constexpr uint32_t kApplicationName = 12;
-constexpr uint32_t kApplicationVersionMajor = 268;
-constexpr uint32_t kApplicationVersionMinor = 272;
-constexpr uint32_t kApplicationBuildMajor = 276;
-constexpr uint32_t kApplicationBuildMinor = 280;
-constexpr uint32_t kSimConnectVersionMajor = 284;
-constexpr uint32_t kSimConnectVersionMinor = 288;
-constexpr uint32_t kSimConnectBuildMajor = 292;
-constexpr uint32_t kSimConnectBuildMinor = 296;
-constexpr uint32_t kHostConnectionId = protocol::open_reply::kHostConnectionId;
-constexpr uint32_t kReserved = 304;
 constexpr char kApplicationNameText[] = "Prepar3D v6 (simhost)";
+constexpr uint32_t kApplicationVersionMajor = 268;
+constexpr uint32_t kSimConnectVersionMajor = 284;
 constexpr uint32_t kVersionMajor = 6;
-constexpr uint32_t kVersionMinor = 0;
-static_assert(kReserved + 4 == kSize, "the open reply ends after its reserved field");
 }  // namespace open_reply
 
 // Quit (kind 3): the header alone.
@@ -77,14 +62,8 @@ enum Period : uint32_t {
   kPeriodSecond = 4,
 };
 
-// ---- Limits on what one client may create ----------------------------------------
-constexpr uint32_t kMaxClientDataSize = 65536;  // bytes of one client-data area
-constexpr uint32_t kMaxDefinitions = 1024;      // data or client-data definitions per client
-constexpr uint32_t kMaxDatumsPerDefinition = 256;
-constexpr uint32_t kMaxDataRequests = 1024;     // object-data or client-data requests per client
-constexpr uint32_t kMaxClientDataNames = 1024;  // mapped names per client
-constexpr uint32_t kMaxAreas = 1024;            // client-data areas in the whole server
-constexpr uint32_t kMaxMenuItems = 256;         // menu entries and sub-items per client
+// The largest client-data area, and so the largest datum of a definition.
+constexpr uint32_t kMaxClientDataSize = 65536;
 
 // ---- Exception codes (kind 1, offset 12) -------------------------------------------
 // Offset 20 carries the index of the offending argument, counted from 1 in the
@@ -92,24 +71,15 @@ constexpr uint32_t kMaxMenuItems = 256;         // menu entries and sub-items pe
 // as a whole is at fault (its size, id, version or place in the conversation).
 enum ExceptionCode : uint32_t {
   kExceptionNone = 0,
-  kExceptionError = 1,                // a fault without a closer code (the console's default)
   kExceptionSizeMismatch = 2,         // size does not fit the request's layout
   kExceptionUnrecognizedId = 3,       // unknown request id
   kExceptionVersionMismatch = 4,      // header version is not 37
   kExceptionNotOpen = 5,              // a request before Open
-  kExceptionAlreadyOpen = 6,          // a second Open
-  kExceptionBadOpen = 7,              // Open's fixed values are not the expected ones
+  kExceptionBadOpen = 7,              // a second Open, or Open's fixed values not the expected ones
   kExceptionStringNotTerminated = 8,  // a 256-byte text field without NUL
-  kExceptionInvalidArgument = 9,      // an empty name, a zero size, an unsupported value
+  kExceptionInvalidArgument = 9,      // any other argument that simhost does not serve
   kExceptionUnknownDefinition = 10,   // definition id never defined by this client
-  kExceptionUnrecognizedDatum = 11,   // a datum name or type the simulator does not serve
-  kExceptionUnknownObject = 12,       // an object other than the user aircraft (0)
-  kExceptionInvalidPeriod = 13,       // a period other than 0, 1, 3, 4
   kExceptionUnknownClientData = 14,   // client-data id not mapped, or the area not created
-  kExceptionClientDataSize = 15,      // wrong data size, or data outside the area
-  kExceptionDuplicateId = 16,         // an id already used for something else
-  kExceptionUnknownMenuItem = 17,     // menu parent or item not found
-  kExceptionLimitReached = 18,        // one of the limits above
 };
 
 // Short text of an exception code for the console; "unknown" for others.

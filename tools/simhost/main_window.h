@@ -39,7 +39,6 @@ class MainWindow {
   void OnFrame();
 
   HWND Handle() const { return window_; }
-  DWORD ThreadId() const { return threadId_; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -21,12 +21,6 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-size_t ClientMenu::EntryCount() const {
-  size_t count = items_.size();
-  for (const Item& item : items_) count += item.subItems.size();
-  return count;
-}
-
 ClientMenu::Item* ClientMenu::FindItem(uint32_t eventId) {
   for (Item& item : items_) {
     if (item.entry.eventId == eventId) return &item;
@@ -37,11 +31,7 @@ ClientMenu::Item* ClientMenu::FindItem(uint32_t eventId) {
 uint32_t ClientMenu::AddItem(const std::string& text, uint32_t eventId, uint32_t data, uint32_t* argumentIndex) {
   if (FindItem(eventId) != nullptr) {
     *argumentIndex = 2;
-    return host_protocol::kExceptionDuplicateId;
-  }
-  if (EntryCount() >= host_protocol::kMaxMenuItems) {
-    *argumentIndex = 0;
-    return host_protocol::kExceptionLimitReached;
+    return host_protocol::kExceptionInvalidArgument;
   }
   items_.push_back(Item{Entry{text, eventId, data}, {}});
   return host_protocol::kExceptionNone;
@@ -52,17 +42,13 @@ uint32_t ClientMenu::AddSubItem(uint32_t parentEventId, const std::string& text,
   Item* parent = FindItem(parentEventId);
   if (parent == nullptr) {
     *argumentIndex = 1;
-    return host_protocol::kExceptionUnknownMenuItem;
+    return host_protocol::kExceptionInvalidArgument;
   }
   for (const Entry& sub : parent->subItems) {
     if (sub.eventId == subEventId) {
       *argumentIndex = 3;
-      return host_protocol::kExceptionDuplicateId;
+      return host_protocol::kExceptionInvalidArgument;
     }
-  }
-  if (EntryCount() >= host_protocol::kMaxMenuItems) {
-    *argumentIndex = 0;
-    return host_protocol::kExceptionLimitReached;
   }
   parent->subItems.push_back(Entry{text, subEventId, data});
   return host_protocol::kExceptionNone;
@@ -72,7 +58,7 @@ uint32_t ClientMenu::RemoveSubItem(uint32_t parentEventId, uint32_t subEventId, 
   Item* parent = FindItem(parentEventId);
   if (parent == nullptr) {
     *argumentIndex = 1;
-    return host_protocol::kExceptionUnknownMenuItem;
+    return host_protocol::kExceptionInvalidArgument;
   }
   for (auto sub = parent->subItems.begin(); sub != parent->subItems.end(); ++sub) {
     if (sub->eventId == subEventId) {
@@ -81,7 +67,7 @@ uint32_t ClientMenu::RemoveSubItem(uint32_t parentEventId, uint32_t subEventId, 
     }
   }
   *argumentIndex = 2;
-  return host_protocol::kExceptionUnknownMenuItem;
+  return host_protocol::kExceptionInvalidArgument;
 }
 
 bool ClientMenu::Find(const std::string& path, Entry* found) const {
@@ -119,15 +105,6 @@ std::string ClientMenu::Render() const {
     text += "]";
   }
   return text;
-}
-
-std::vector<std::string> ClientMenu::Paths() const {
-  std::vector<std::string> paths;
-  for (const Item& item : items_) {
-    paths.push_back(item.entry.text);
-    for (const Entry& sub : item.subItems) paths.push_back(item.entry.text + "/" + sub.text);
-  }
-  return paths;
 }
 
 }  // namespace simhost

@@ -34,12 +34,8 @@ class ClientMenu {
   // One line: `TAVO.quin [About | Disable LVAR Access]; Other`; "(empty)" when
   // the client has no entries.
   std::string Render() const;
-  // Every path that Find accepts, in menu order.
-  std::vector<std::string> Paths() const;
-  bool Empty() const { return items_.empty(); }
 
  private:
-  size_t EntryCount() const;
   Item* FindItem(uint32_t eventId);
 
   std::vector<Item> items_;

@@ -38,14 +38,12 @@ Message BuildData(uint32_t kind, const DataMessageFields& fields, const uint8_t*
 
 Message BuildOpenReply(uint32_t hostConnectionId) {
   namespace f = host_protocol::open_reply;
-  Message message = WithHeader(protocol::kKindOpen, f::kSize);
+  Message message = WithHeader(protocol::kKindOpen, protocol::open_reply::kSize);
   uint8_t* m = message.data();
   wire::StoreFixedString(m + f::kApplicationName, protocol::kStringFieldSize, f::kApplicationNameText);
-  wire::StoreU32(m + f::kApplicationVersionMajor, f::kVersionMajor);
-  wire::StoreU32(m + f::kApplicationVersionMinor, f::kVersionMinor);
+  wire::StoreU32(m + f::kApplicationVersionMajor, f::kVersionMajor);  // minor, build: 0
   wire::StoreU32(m + f::kSimConnectVersionMajor, f::kVersionMajor);
-  wire::StoreU32(m + f::kSimConnectVersionMinor, f::kVersionMinor);
-  wire::StoreU32(m + f::kHostConnectionId, hostConnectionId);
+  wire::StoreU32(m + protocol::open_reply::kHostConnectionId, hostConnectionId);
   return message;
 }
 
@@ -83,26 +81,16 @@ namespace host_protocol {
 
 const char* ExceptionName(uint32_t code) {
   switch (code) {
-    case kExceptionNone: return "none";
-    case kExceptionError: return "error";
     case kExceptionSizeMismatch: return "size mismatch";
     case kExceptionUnrecognizedId: return "unrecognized id";
     case kExceptionVersionMismatch: return "version mismatch";
     case kExceptionNotOpen: return "not open";
-    case kExceptionAlreadyOpen: return "already open";
     case kExceptionBadOpen: return "bad open";
     case kExceptionStringNotTerminated: return "string not terminated";
     case kExceptionInvalidArgument: return "invalid argument";
     case kExceptionUnknownDefinition: return "unknown definition";
-    case kExceptionUnrecognizedDatum: return "unrecognized datum";
-    case kExceptionUnknownObject: return "unknown object";
-    case kExceptionInvalidPeriod: return "invalid period";
     case kExceptionUnknownClientData: return "unknown client data";
-    case kExceptionClientDataSize: return "client data size";
-    case kExceptionDuplicateId: return "duplicate id";
-    case kExceptionUnknownMenuItem: return "unknown menu item";
-    case kExceptionLimitReached: return "limit reached";
-    default: return "unknown";
+    default: return "other";
   }
 }
 

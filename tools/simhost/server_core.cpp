@@ -89,15 +89,6 @@ bool ServerCore::ChooseMenuItem(const std::string& path) {
   return false;
 }
 
-std::vector<std::string> ServerCore::MenuLines() {
-  std::vector<std::string> lines;
-  for (const auto& session : Sessions()) {
-    lines.push_back("menu of " + session->Label() + ": " + session->MenuText());
-  }
-  if (lines.empty()) lines.push_back("no clients");
-  return lines;
-}
-
 void ServerCore::SendQuitToAll() {
   for (const auto& session : Sessions()) session->SendQuit();
 }

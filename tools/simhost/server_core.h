@@ -42,8 +42,6 @@ class ServerCore {
   // the first client in connection order whose menu has the path wins.
   // False when no client has it.
   bool ChooseMenuItem(const std::string& path);
-  // Console lines describing every client's menu.
-  std::vector<std::string> MenuLines();
   // Sends the quit message to every client.
   void SendQuitToAll();
 

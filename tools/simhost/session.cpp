@@ -42,18 +42,49 @@ Session::Session(uint32_t number, std::string transport, std::shared_ptr<Message
 void Session::HandleRequest(const uint8_t* request, uint32_t size) {
   std::lock_guard<SlimLock> guard(lock_);
   if (detached_) return;  // a request that was under way when the client went
-  DecodeResult decoded = DecodeRequest(request, size);
-  const DecodedRequest& r = decoded.request;
+  const DecodeResult decoded = DecodeRequest(request, size);
   uint32_t index = decoded.argumentIndex;
   uint32_t code = decoded.exceptionCode;
   if (decoded.ok()) {
-    if (!opened_ && r.id != protocol::kOpenId) {
-      code = host_protocol::kExceptionNotOpen;
-    } else {
-      std::visit([&](const auto& body) { code = On(body, &index); }, r.body);
+    code = !opened_ && decoded.id != protocol::kOpenId ? host_protocol::kExceptionNotOpen
+                                                        : Handle(decoded.id, RequestFields{request}, &index);
+  }
+  if (code != host_protocol::kExceptionNone) Reject(decoded.id, decoded.sendId, code, index);
+}
+
+uint32_t Session::Handle(uint32_t id, const RequestFields& r, uint32_t* index) {
+  using namespace protocol;
+  switch (id) {
+    case kOpenId: return OnOpen(r);
+    case kAddToDataDefinitionId: return OnAddToDataDefinition(r, index);
+    case kRequestDataOnSimObjectId: return OnRequestDataOnSimObject(r, index);
+    case kMenuAddItemId: {
+      namespace f = menu_add_item;
+      return LogMenu(menu_.AddItem(r.Text(f::kText), r.U32(f::kMenuEventId), r.U32(f::kData), index));
+    }
+    case kMenuAddSubItemId: {
+      namespace f = menu_add_sub_item;
+      return LogMenu(menu_.AddSubItem(r.U32(f::kMenuEventId), r.Text(f::kText), r.U32(f::kSubMenuEventId),
+                                      r.U32(f::kData), index));
+    }
+    case kMenuRemoveSubItemId: {
+      namespace f = menu_remove_sub_item;
+      return LogMenu(menu_.RemoveSubItem(r.U32(f::kMenuEventId), r.U32(f::kSubMenuEventId), index));
+    }
+    case kMapClientDataNameToIdId: return OnMapClientDataNameToId(r, index);
+    case kCreateClientDataId: return OnCreateClientData(r, index);
+    case kAddToClientDataDefinitionId: return OnAddToClientDataDefinition(r, index);
+    case kRequestClientDataId: return OnRequestClientData(r, index);
+    case kSetClientDataId: return OnSetClientData(r, index);
+    default: {  // kTextId, the only id left once the request fits a layout
+      namespace f = protocol::text;
+      const uint32_t type = r.U32(f::kTextType);
+      context_.log.Printf("text from %s (type %u%s, %.1f s): %s", LabelLocked().c_str(), type,
+                          type == 5 ? " scrolling yellow" : "", static_cast<double>(r.F32(f::kDisplayTime)),
+                          Printable(r.At(f::kData), r.U32(f::kUnitSize)).c_str());
+      return host_protocol::kExceptionNone;
     }
   }
-  if (code != host_protocol::kExceptionNone) Reject(r.id, r.sendId, code, index);
 }
 
 void Session::Reject(uint32_t requestId, uint32_t sendId, uint32_t code, uint32_t index) {
@@ -62,73 +93,60 @@ void Session::Reject(uint32_t requestId, uint32_t sendId, uint32_t code, uint32_
                       host_protocol::ExceptionName(code), number_, RequestName(requestId), sendId, index);
 }
 
-uint32_t Session::On(const OpenRequest& r, uint32_t* index) {
-  if (opened_) return host_protocol::kExceptionAlreadyOpen;
+uint32_t Session::OnOpen(const RequestFields& r) {
+  if (opened_) return host_protocol::kExceptionBadOpen;
   opened_ = true;
-  name_ = r.name;
+  name_ = r.Text(protocol::open::kName);
   sink_->Deliver(BuildOpenReply(number_));
   context_.log.Printf("%s opened (%s)", LabelLocked().c_str(), transport_.c_str());
   return host_protocol::kExceptionNone;
 }
 
-uint32_t Session::On(const AddToDataDefinitionRequest& r, uint32_t* index) {
-  if (!IsTitle(r.datumName)) {
+uint32_t Session::OnAddToDataDefinition(const RequestFields& r, uint32_t* index) {
+  namespace f = protocol::add_to_data_definition;
+  if (!IsTitle(r.Text(f::kDatumName))) {
     *index = 2;
-    return host_protocol::kExceptionUnrecognizedDatum;
+    return host_protocol::kExceptionInvalidArgument;
   }
-  if (r.datumType != host_protocol::kDatumTypeString260) {
+  if (r.U32(f::kDatumType) != host_protocol::kDatumTypeString260) {
     *index = 4;
-    return host_protocol::kExceptionUnrecognizedDatum;
+    return host_protocol::kExceptionInvalidArgument;
   }
-  auto found = dataDefinitions_.find(r.definitionId);
-  if (found == dataDefinitions_.end()) {
-    if (dataDefinitions_.size() >= host_protocol::kMaxDefinitions) {
-      *index = 1;
-      return host_protocol::kExceptionLimitReached;
-    }
-    found = dataDefinitions_.emplace(r.definitionId, 0).first;
-  }
-  if (found->second >= host_protocol::kMaxDatumsPerDefinition) {
-    *index = 1;
-    return host_protocol::kExceptionLimitReached;
-  }
-  ++found->second;
+  ++dataDefinitions_[r.U32(f::kDefinitionId)];
   return host_protocol::kExceptionNone;
 }
 
-uint32_t Session::On(const RequestDataOnSimObjectRequest& r, uint32_t* index) {
-  if (r.period == host_protocol::kPeriodNever) {
-    objectRequests_.erase(r.requestId);  // nothing to cancel is no fault
+uint32_t Session::OnRequestDataOnSimObject(const RequestFields& r, uint32_t* index) {
+  namespace f = protocol::request_data_on_sim_object;
+  const uint32_t requestId = r.U32(f::kRequestId), period = r.U32(f::kPeriod);
+  if (period == host_protocol::kPeriodNever) {
+    objectRequests_.erase(requestId);  // nothing to cancel is no fault
     return host_protocol::kExceptionNone;
   }
-  auto definition = dataDefinitions_.find(r.definitionId);
+  auto definition = dataDefinitions_.find(r.U32(f::kDefinitionId));
   if (definition == dataDefinitions_.end()) {
     *index = 2;
     return host_protocol::kExceptionUnknownDefinition;
   }
-  if (r.objectId != 0) {
+  if (r.U32(f::kObjectId) != 0) {
     *index = 3;
-    return host_protocol::kExceptionUnknownObject;
+    return host_protocol::kExceptionInvalidArgument;
   }
   // The origin, interval and limit arguments are not used: a request sends at
   // every period from the next frame on, until it is replaced or cancelled.
-  ObjectRequest request{r.definitionId, definition->second, r.period, r.flags, context_.clock.Frame() + 1};
-  switch (r.period) {
+  ObjectRequest request{definition->first, definition->second, period, r.U32(f::kFlags), context_.clock.Frame() + 1};
+  switch (period) {
     case host_protocol::kPeriodOnce:
-      objectRequests_.erase(r.requestId);
-      SendObjectData(r.requestId, request);
+      objectRequests_.erase(requestId);
+      SendObjectData(requestId, request);
       return host_protocol::kExceptionNone;
     case host_protocol::kPeriodFrame:
     case host_protocol::kPeriodSecond:
-      if (objectRequests_.count(r.requestId) == 0 && objectRequests_.size() >= host_protocol::kMaxDataRequests) {
-        *index = 1;
-        return host_protocol::kExceptionLimitReached;
-      }
-      objectRequests_[r.requestId] = request;
+      objectRequests_[requestId] = request;
       return host_protocol::kExceptionNone;
     default:
       *index = 4;
-      return host_protocol::kExceptionInvalidPeriod;
+      return host_protocol::kExceptionInvalidArgument;
   }
 }
 
@@ -157,31 +175,11 @@ void Session::OnFrame(uint64_t frame, uint32_t frameRate) {
   }
 }
 
-uint32_t Session::On(const MenuAddItemRequest& r, uint32_t* index) {
-  uint32_t code = menu_.AddItem(r.text, r.menuEventId, r.data, index);
-  if (code == host_protocol::kExceptionNone) LogMenu();
+uint32_t Session::LogMenu(uint32_t code) {
+  if (code == host_protocol::kExceptionNone) {
+    context_.log.Printf("menu of %s: %s", LabelLocked().c_str(), menu_.Render().c_str());
+  }
   return code;
-}
-
-uint32_t Session::On(const MenuAddSubItemRequest& r, uint32_t* index) {
-  uint32_t code = menu_.AddSubItem(r.menuEventId, r.text, r.subMenuEventId, r.data, index);
-  if (code == host_protocol::kExceptionNone) LogMenu();
-  return code;
-}
-
-uint32_t Session::On(const MenuRemoveSubItemRequest& r, uint32_t* index) {
-  uint32_t code = menu_.RemoveSubItem(r.menuEventId, r.subMenuEventId, index);
-  if (code == host_protocol::kExceptionNone) LogMenu();
-  return code;
-}
-
-void Session::LogMenu() { context_.log.Printf("menu of %s: %s", LabelLocked().c_str(), menu_.Render().c_str()); }
-
-uint32_t Session::On(const TextRequest& r, uint32_t* index) {
-  context_.log.Printf("text from %s (type %u%s, %.1f s): %s", LabelLocked().c_str(), r.textType,
-                      r.textType == 5 ? " scrolling yellow" : "", static_cast<double>(r.displaySeconds),
-                      Printable(r.data, r.unitSize).c_str());
-  return host_protocol::kExceptionNone;
 }
 
 void Session::Detach() {
@@ -207,16 +205,6 @@ std::string Session::Label() {
 
 std::string Session::LabelLocked() const {
   return "client " + std::to_string(number_) + (opened_ ? " \"" + name_ + "\"" : std::string());
-}
-
-std::string Session::MenuText() {
-  std::lock_guard<SlimLock> guard(lock_);
-  return menu_.Render();
-}
-
-std::vector<std::string> Session::MenuPaths() {
-  std::lock_guard<SlimLock> guard(lock_);
-  return menu_.Paths();
 }
 
 bool Session::FindMenuItem(const std::string& path, ClientMenu::Entry* entry) {

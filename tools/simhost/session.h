@@ -15,7 +15,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -64,8 +63,6 @@ class Session {
   std::string Label();
 
   // The console's side.
-  std::string MenuText();
-  std::vector<std::string> MenuPaths();
   bool FindMenuItem(const std::string& path, ClientMenu::Entry* entry);
   void SendEvent(uint32_t eventId, uint32_t data);
   void SendException(uint32_t code, uint32_t sendId, uint32_t argumentIndex);
@@ -80,25 +77,23 @@ class Session {
     uint64_t nextFrame;
   };
 
-  // Request handlers, called with lock_ held. Each returns
-  // host_protocol::kExceptionNone or the exception code, with the argument
-  // index in *index.
-  uint32_t On(const OpenRequest& r, uint32_t* index);
-  uint32_t On(const AddToDataDefinitionRequest& r, uint32_t* index);
-  uint32_t On(const RequestDataOnSimObjectRequest& r, uint32_t* index);
-  uint32_t On(const MenuAddItemRequest& r, uint32_t* index);
-  uint32_t On(const MenuAddSubItemRequest& r, uint32_t* index);
-  uint32_t On(const MenuRemoveSubItemRequest& r, uint32_t* index);
-  uint32_t On(const MapClientDataNameToIdRequest& r, uint32_t* index);
-  uint32_t On(const CreateClientDataRequest& r, uint32_t* index);
-  uint32_t On(const AddToClientDataDefinitionRequest& r, uint32_t* index);
-  uint32_t On(const RequestClientDataRequest& r, uint32_t* index);
-  uint32_t On(const SetClientDataRequest& r, uint32_t* index);
-  uint32_t On(const TextRequest& r, uint32_t* index);
+  // Request handlers, called with lock_ held, for a request that fits its
+  // layout. Each returns host_protocol::kExceptionNone or the exception code,
+  // with the argument index in *index.
+  uint32_t Handle(uint32_t id, const RequestFields& r, uint32_t* index);
+  uint32_t OnOpen(const RequestFields& r);
+  uint32_t OnAddToDataDefinition(const RequestFields& r, uint32_t* index);
+  uint32_t OnRequestDataOnSimObject(const RequestFields& r, uint32_t* index);
+  uint32_t OnMapClientDataNameToId(const RequestFields& r, uint32_t* index);
+  uint32_t OnCreateClientData(const RequestFields& r, uint32_t* index);
+  uint32_t OnAddToClientDataDefinition(const RequestFields& r, uint32_t* index);
+  uint32_t OnRequestClientData(const RequestFields& r, uint32_t* index);
+  uint32_t OnSetClientData(const RequestFields& r, uint32_t* index);
 
   void Reject(uint32_t requestId, uint32_t sendId, uint32_t code, uint32_t index);  // lock_ held
   void SendObjectData(uint32_t requestId, const ObjectRequest& request);
-  void LogMenu();
+  // Logs the menu after a change that `code` (kExceptionNone) accepted; returns `code`.
+  uint32_t LogMenu(uint32_t code);
   // The area name this client mapped to `clientDataId`; null when none.
   const std::string* AreaName(uint32_t clientDataId) const;
   std::string LabelLocked() const;
@@ -116,7 +111,6 @@ class Session {
   std::map<uint32_t, ObjectRequest> objectRequests_;     // by request id; guarded by lock_
   std::map<uint32_t, std::string> clientDataNames_;      // client-data id -> area name; guarded by lock_
   std::map<uint32_t, std::vector<ClientDataDatum>> clientDataDefinitions_;  // guarded by lock_
-  std::set<uint32_t> clientDataRequests_;                // request ids subscribed; guarded by lock_
   ClientMenu menu_;                                      // guarded by lock_
 };
 

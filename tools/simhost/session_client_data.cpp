@@ -14,124 +14,98 @@ const std::string* Session::AreaName(uint32_t clientDataId) const {
   return found == clientDataNames_.end() ? nullptr : &found->second;
 }
 
-uint32_t Session::On(const MapClientDataNameToIdRequest& r, uint32_t* index) {
-  if (r.name.empty()) {
+uint32_t Session::OnMapClientDataNameToId(const RequestFields& r, uint32_t* index) {
+  namespace f = protocol::map_client_data_name_to_id;
+  const std::string name = r.Text(f::kName);
+  const uint32_t id = r.U32(f::kClientDataId);
+  if (name.empty()) {
     *index = 1;
     return host_protocol::kExceptionInvalidArgument;
   }
-  const std::string* mapped = AreaName(r.clientDataId);
-  if (mapped != nullptr) {
-    if (*mapped == r.name) return host_protocol::kExceptionNone;  // the same mapping again
+  const std::string* mapped = AreaName(id);
+  if (mapped != nullptr && *mapped != name) {
     *index = 2;
-    return host_protocol::kExceptionDuplicateId;
+    return host_protocol::kExceptionInvalidArgument;
   }
-  for (const auto& entry : clientDataNames_) {
-    if (entry.second == r.name) {
-      *index = 1;
-      return host_protocol::kExceptionDuplicateId;
-    }
-  }
-  if (clientDataNames_.size() >= host_protocol::kMaxClientDataNames) {
-    *index = 2;
-    return host_protocol::kExceptionLimitReached;
-  }
-  clientDataNames_.emplace(r.clientDataId, r.name);
+  clientDataNames_.emplace(id, name);  // the same mapping again changes nothing
   return host_protocol::kExceptionNone;
 }
 
-uint32_t Session::On(const CreateClientDataRequest& r, uint32_t* index) {
+uint32_t Session::OnCreateClientData(const RequestFields& r, uint32_t* index) {
+  namespace f = protocol::create_client_data;
   // The flags (read-only areas) are not enforced: every client may write.
-  const std::string* name = AreaName(r.clientDataId);
+  const std::string* name = AreaName(r.U32(f::kClientDataId));
   if (name == nullptr) {
     *index = 1;
     return host_protocol::kExceptionUnknownClientData;
   }
   bool isNew = false;
-  uint32_t code = context_.clientData.Create(*name, r.size, index, &isNew);
+  const uint32_t size = r.U32(f::kDataSize);
+  uint32_t code = context_.clientData.Create(*name, size, index, &isNew);
   if (code == host_protocol::kExceptionNone && isNew) {
-    context_.log.Printf("client data \"%s\" (%u bytes) created by %s", name->c_str(), r.size,
-                        LabelLocked().c_str());
+    context_.log.Printf("client data \"%s\" (%u bytes) created by %s", name->c_str(), size, LabelLocked().c_str());
   }
   return code;
 }
 
-uint32_t Session::On(const AddToClientDataDefinitionRequest& r, uint32_t* index) {
-  // sizeOrType is a size in bytes; the epsilon and datum id are not used.
-  if (r.sizeOrType == 0 || r.sizeOrType > host_protocol::kMaxClientDataSize) {
-    *index = 3;
+uint32_t Session::OnAddToClientDataDefinition(const RequestFields& r, uint32_t* index) {
+  namespace f = protocol::add_to_client_data_definition;
+  // The size-or-type field is a size in bytes; the epsilon and datum id are not used.
+  const uint32_t offset = r.U32(f::kOffset), size = r.U32(f::kSizeOrType);
+  if (size == 0 || uint64_t{offset} + size > host_protocol::kMaxClientDataSize) {
+    *index = size == 0 || size > host_protocol::kMaxClientDataSize ? 3 : 2;
     return host_protocol::kExceptionInvalidArgument;
   }
-  if (uint64_t{r.offset} + r.sizeOrType > host_protocol::kMaxClientDataSize) {
-    *index = 2;
-    return host_protocol::kExceptionClientDataSize;
-  }
-  auto found = clientDataDefinitions_.find(r.definitionId);
-  if (found == clientDataDefinitions_.end()) {
-    if (clientDataDefinitions_.size() >= host_protocol::kMaxDefinitions) {
-      *index = 1;
-      return host_protocol::kExceptionLimitReached;
-    }
-    found = clientDataDefinitions_.emplace(r.definitionId, std::vector<ClientDataDatum>()).first;
-  }
-  if (found->second.size() >= host_protocol::kMaxDatumsPerDefinition) {
-    *index = 1;
-    return host_protocol::kExceptionLimitReached;
-  }
-  found->second.push_back(ClientDataDatum{r.offset, r.sizeOrType});
+  clientDataDefinitions_[r.U32(f::kDefinitionId)].push_back(ClientDataDatum{offset, size});
   return host_protocol::kExceptionNone;
 }
 
-uint32_t Session::On(const RequestClientDataRequest& r, uint32_t* index) {
-  if (r.period == host_protocol::kPeriodNever) {
-    context_.clientData.Unsubscribe(this, r.requestId);
-    clientDataRequests_.erase(r.requestId);
+uint32_t Session::OnRequestClientData(const RequestFields& r, uint32_t* index) {
+  namespace f = protocol::request_client_data;
+  const uint32_t requestId = r.U32(f::kRequestId), period = r.U32(f::kPeriod);
+  if (period == host_protocol::kPeriodNever) {
+    context_.clientData.Unsubscribe(this, requestId);
     return host_protocol::kExceptionNone;
   }
-  const std::string* name = AreaName(r.clientDataId);
+  const std::string* name = AreaName(r.U32(f::kClientDataId));
   if (name == nullptr) {
     *index = 1;
     return host_protocol::kExceptionUnknownClientData;
   }
-  auto definition = clientDataDefinitions_.find(r.definitionId);
+  auto definition = clientDataDefinitions_.find(r.U32(f::kDefinitionId));
   if (definition == clientDataDefinitions_.end()) {
     *index = 3;
     return host_protocol::kExceptionUnknownDefinition;
   }
   // The flags, origin, interval and limit arguments are not used.
-  ClientDataSubscription subscription{this, sink_, r.requestId, r.clientDataId, r.definitionId, definition->second,
-                                      r.period, context_.clock.Frame() + 1};
-  switch (r.period) {
+  ClientDataSubscription subscription{this, sink_, requestId, r.U32(f::kClientDataId), definition->first,
+                                      definition->second, period, context_.clock.Frame() + 1};
+  switch (period) {
     case host_protocol::kPeriodOnce:
       return context_.clientData.SendOnce(*name, subscription, index);
     case host_protocol::kPeriodFrame:
-    case host_protocol::kPeriodSecond: {
-      if (clientDataRequests_.count(r.requestId) == 0 && clientDataRequests_.size() >= host_protocol::kMaxDataRequests) {
-        *index = 2;
-        return host_protocol::kExceptionLimitReached;
-      }
-      uint32_t code = context_.clientData.Subscribe(*name, std::move(subscription), index);
-      if (code == host_protocol::kExceptionNone) clientDataRequests_.insert(r.requestId);
-      return code;
-    }
+    case host_protocol::kPeriodSecond:
+      return context_.clientData.Subscribe(*name, std::move(subscription), index);
     default:
       *index = 4;
-      return host_protocol::kExceptionInvalidPeriod;
+      return host_protocol::kExceptionInvalidArgument;
   }
 }
 
-uint32_t Session::On(const SetClientDataRequest& r, uint32_t* index) {
+uint32_t Session::OnSetClientData(const RequestFields& r, uint32_t* index) {
+  namespace f = protocol::set_client_data;
   // The flags and the reserved field are not used.
-  const std::string* name = AreaName(r.clientDataId);
+  const std::string* name = AreaName(r.U32(f::kClientDataId));
   if (name == nullptr) {
     *index = 1;
     return host_protocol::kExceptionUnknownClientData;
   }
-  auto definition = clientDataDefinitions_.find(r.definitionId);
+  auto definition = clientDataDefinitions_.find(r.U32(f::kDefinitionId));
   if (definition == clientDataDefinitions_.end()) {
     *index = 2;
     return host_protocol::kExceptionUnknownDefinition;
   }
-  return context_.clientData.Set(*name, definition->second, r.data, r.unitSize, index);
+  return context_.clientData.Set(*name, definition->second, r.At(f::kData), r.U32(f::kUnitSize), index);
 }
 
 }  // namespace simhost

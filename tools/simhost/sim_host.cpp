@@ -1,28 +1,10 @@
 // Bringing the stand-in simulator up and down.
 #include "sim_host.h"
 
+#include "aircraft_file.h"
 #include "panel_services.h"
 
 namespace simhost {
-
-AircraftDescription BuiltInAircraft() {
-  AircraftDescription description;
-  description.title = "Simhost Built-in Aircraft";
-  Motion beacon;
-  beacon.kind = MotionKind::kToggle;
-  beacon.a = 0;
-  beacon.b = 1;
-  beacon.period = 1;
-  Motion sine;
-  sine.kind = MotionKind::kSine;
-  sine.center = 0;
-  sine.amplitude = 1;
-  sine.period = 10;
-  Motion constant;
-  constant.value = 42;
-  description.variables = {{"SIMHOST_BEACON", beacon}, {"SIMHOST_SINE", sine}, {"SIMHOST_CONSTANT", constant}};
-  return description;
-}
 
 SimHost::SimHost() = default;
 
@@ -46,7 +28,8 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
   log_.reset(new HostLog(options.logSink));
   clock_.reset(new SimClock(options.frameRate));
   aircraft_.reset(new AircraftHost(*clock_));
-  aircraft_->Load(options.haveAircraft ? options.aircraft : BuiltInAircraft());
+  aircraft_->Load(options.haveAircraft ? options.aircraft
+                                      : RampAircraft("Simhost Built-in Aircraft", "SIMHOST_RAMP_", 3, 10.0));
   core_.reset(new ServerCore(*aircraft_, *log_, *clock_));
   panelTable_ = InstallPanelServices(aircraft_.get());
   quitGraceMs_ = options.quitGraceMs;

@@ -83,11 +83,9 @@ class SimHost {
   ServerCore& Core() { return *core_; }
   AircraftHost& Aircraft() { return *aircraft_; }
   HostLog& Log() { return *log_; }
-  SimClock& Clock() { return *clock_; }
   const uint64_t* PanelTable() const { return panelTable_; }
   uint16_t Port6() const { return listener_.Port6(); }
   uint16_t Port4() const { return listener_.Port4(); }
-  std::wstring PipePath() const { return pipePath_; }
 
   // Runs `count` frames at once (any clock mode).
   void AdvanceFrames(uint32_t count);
@@ -102,8 +100,6 @@ class SimHost {
   ChannelHost* Channels() { return channels_.get(); }
   // Whether client `number` takes the in-process channel.
   bool OnChannel(uint32_t number) { return channels_ != nullptr && channels_->OnChannel(number); }
-  // The main window's UI thread; 0 without the window.
-  DWORD WindowThreadId() const { return window_.ThreadId(); }
 
  private:
   void OnClient(std::unique_ptr<IoChannel> channel, const char* transport);
@@ -136,8 +132,5 @@ class SimHost {
   std::vector<std::unique_ptr<Connection>> connections_;  // guarded by lock_
   bool accepting_ = false;                                // guarded by lock_
 };
-
-// A small aircraft for running without an aircraft file.
-AircraftDescription BuiltInAircraft();
 
 }  // namespace simhost
