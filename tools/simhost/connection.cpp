@@ -96,10 +96,10 @@ bool Connection::HandleReceived(uint32_t n, std::string* reason) {
   receive_.writePos += n;
   for (;;) {
     switch (framing::ExtractMessage(receive_, request_, host_protocol::kMaxRequestSize)) {
-      case framing::kExtractMessage:
+      case framing::ExtractResult::Message:
         session_->HandleRequest(request_.data, request_.size);
         break;
-      case framing::kExtractNeedMore:
+      case framing::ExtractResult::NeedMore:
         return true;
       default:  // a size field of 1 to 3 or above the largest request
         *reason = "dropped: malformed stream (size field " +
