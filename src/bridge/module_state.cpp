@@ -5,6 +5,7 @@
 #include "lvar/bridge_services.h"
 #include "lvar/lvar_handler.h"
 #include "simconnect/SimConnect.h"
+#include "simconnect/client.h"
 
 namespace bridge {
 
@@ -39,6 +40,8 @@ void ReleaseLVARHandler() {
 }  // namespace bridge
 
 HANDLE SimConnectHandle() { return bridge::CurrentConnection(); }
+
+uint32_t QueuedRequests() { return QueuedSendRecords(bridge::CurrentConnection()); }
 
 bool StopRequested(bool testEvent) {
   if (bridge::workerHandles.stopRequested.load(std::memory_order_acquire)) return true;

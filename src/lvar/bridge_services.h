@@ -26,6 +26,11 @@ bool CheckResult(const char* label, HRESULT result);
 // null when there is none. Every SimConnect call fetches it anew.
 HANDLE SimConnectHandle();
 
+// Requests waiting to be written on the connection to the simulator: 0 on the
+// in-process channel, which hands requests over at once, and when there is no
+// connection.
+uint32_t QueuedRequests();
+
 // True once the worker has been asked to stop. The stop that DLLStop raises is
 // a flag, cheap enough to read after every panel read; with `testEvent` the
 // worker's Stop event is tested as well (a round trip to the system), for a

@@ -24,6 +24,15 @@ constexpr uint32_t kRescanPeriodMs = 30000;
 // Update's result when nothing is due: wait without limit.
 constexpr uint32_t kNoTimeout = 0xFFFFFFFF;
 constexpr size_t kMaxTitleLength = 1000;
+// Flow control over a connection whose writes queue up (pipe or TCP): once
+// kHoldHighWater requests wait to be written, Update publishes no more VarData
+// until at most kHoldLowWater wait, and meanwhile looks at the queue every
+// kHoldPollMs. 200 VarData are about 60 KB, a few tens of milliseconds of a
+// pipe's work: a published value is never more than that behind its read,
+// and the 50 left at the low mark keep the pipe busy while the worker wakes.
+constexpr uint32_t kHoldHighWater = 200;
+constexpr uint32_t kHoldLowWater = 50;
+constexpr uint32_t kHoldPollMs = 5;
 constexpr char kUnknownAircraftTitle[] = "AIRCRAFT NOT KNOWN";
 
 class LVARHandler {
@@ -100,4 +109,12 @@ class LVARHandler {
   // Builds a VarData from the entry and counts its value as sent (lastSentValue
   // = value, changed cleared); writes it when `write` is true, result ignored.
   void ReportEntry(LVAREntry& entry, bool write);
+  // Update's flow control: true while the connection's write queue holds too
+  // much (see kHoldHighWater), with the two marks as hysteresis.
+  bool PublishingHeld();
+
+  bool publishingHeld_ = false;
+  // Where the next pass starts: after a pass that a hold cut short, the entry
+  // after the last one published, so that every entry gets its turn; else 0.
+  size_t resumeIndex_ = 0;
 };

@@ -31,8 +31,20 @@ uint32_t LVARHandler::Update() {
   bool eventTested = false;
   uint32_t eventTestTick = 0;
 
-  for (auto& owned : registry) {
-    LVAREntry& entry = *owned;
+  // While held, nothing is read: every entry that is changed or due is read
+  // afresh in the first pass after the queue has drained, so what goes out
+  // then is the panel's latest value.
+  size_t count = 0, start = 0;
+  if (connected && PublishingHeld()) {
+    wait = kHoldPollMs;
+  } else {
+    count = registry.size();
+    start = resumeIndex_ < count ? resumeIndex_ : 0;
+    resumeIndex_ = 0;
+  }
+  for (size_t step = 0; step < count; ++step) {
+    const size_t index = (start + step) % count;
+    LVAREntry& entry = registry[index];
     if (entry.monitored && (entry.changed || now - entry.lastUpdateTick >= entry.intervalMs)) {
       // A failed MJC read adds nothing to the wait; the entry is next looked
       // at in the following pass.
@@ -49,6 +61,11 @@ uint32_t LVARHandler::Update() {
       LogMessage("%s (%d) = %f", entry.name, static_cast<int>(entry.id), entry.value);
       ReportEntry(entry, connected);
       ++sent;
+      if (connected && PublishingHeld()) {
+        resumeIndex_ = index + 1;
+        wait = kHoldPollMs;
+        break;
+      }
     }
     if (entry.monitored) {
       const uint32_t t = CurrentTick();
@@ -66,4 +83,10 @@ uint32_t LVARHandler::Update() {
   }
   if (sent > 0) LogMessage("LVARHandler::Update::%d", sent);
   return wait;
+}
+
+bool LVARHandler::PublishingHeld() {
+  const uint32_t queued = QueuedRequests();
+  publishingHeld_ = publishingHeld_ ? queued > kHoldLowWater : queued >= kHoldHighWater;
+  return publishingHeld_;
 }

@@ -2,6 +2,9 @@
 // is read when, what is reported, the heartbeat, the rescan and the stop.
 #include <cmath>
 #include <limits>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "bridge/module_state.h"
 #include "linked_bridge.h"
@@ -170,6 +173,52 @@ TEST_F(MonitoringTest, TheRegistryIsRescannedWhenMoreThan30SecondsHavePassed) {
   handler->Update();
   EXPECT_EQ(NewLines(), (Lines{"Check for new LVARS", "LVARHandler::SendToCLient(0000000c,2.500000,L:LATE)",
                                "1 Changes 1 added 0 deleted (Total Vars 4)", "Check for new LVARS"}));
+}
+
+// A simulator that stops reading its pipe: Update publishes until 200
+// requests wait, then reads and sends nothing until at most 50 wait, looking
+// at the queue every 5 ms; a report asked for is never held. The
+// held entries then go out with their latest values, first the one where the
+// hold began, and an entry never gets a value older than one it could have.
+TEST_F(MonitoringTest, ASlowSimulatorHoldsPublishingUntilTheQueueDrainsAndTheLatestValuesGoOut) {
+  constexpr int kCount = 800;  // more than the pipe's 64 KiB and the 200 queued together
+  auto name = [](int i) { return "L:V" + std::to_string(i); };
+  for (int i = 0; i < kCount; ++i) panels.Put(10 + i, name(i));
+  handler->ScanLVARS(true, false);
+  for (int i = 0; i < kCount; ++i) Start(name(i), 100.0);
+  for (int i = 0; i < kCount; ++i) NextRecord(kVarDataArea);
+  NewLines();
+
+  for (int i = 0; i < kCount; ++i) panels.Set(name(i), 1.0);
+  EXPECT_EQ(After(100), kHoldPollMs);
+  const Lines lines = NewLines();
+  const int held = std::stoi(lines.back().substr(sizeof "LVARHandler::Update::" - 1));
+  EXPECT_GT(held, 200);
+  EXPECT_LT(held, kCount);
+  for (int i = 0; i < kCount; ++i) panels.Set(name(i), 2.0);
+  const int reads = panels.reads;
+  EXPECT_EQ(After(100), kHoldPollMs);
+  EXPECT_EQ(panels.reads, reads);
+  handler->ForceUpdate(Request(records::kCommandForceUpdate, name(held)));
+
+  std::map<std::string, std::vector<double>> received;
+  std::vector<std::string> order;
+  for (int pass = 0; pass < 20 && order.size() < size_t(kCount + held); ++pass) {
+    for (Bytes8 request; !(request = connection.Next(300)).empty();) {
+      records::VarData record;
+      ASSERT_TRUE(records::DecodeVarData(request.data() + 36, request.size() - 36, &record));
+      received[record.name].push_back(record.value);
+      order.push_back(record.name);
+    }
+    handler->Update();
+  }
+  ASSERT_EQ(order.size(), size_t(kCount + held));  // the forced report, then one for each other entry
+  EXPECT_EQ(order[held], name(held));      // the forced report, behind what was queued
+  EXPECT_EQ(order[held + 1], name(held + 1));  // the pass after the drain begins where the hold began
+  for (int i = 0; i < kCount; ++i) {
+    const std::vector<double> expected = i < held ? std::vector<double>{1.0, 2.0} : std::vector<double>{2.0};
+    EXPECT_EQ(received[name(i)], expected) << name(i);
+  }
 }
 
 }  // namespace
