@@ -75,7 +75,8 @@ class LVARHandler {
   void Heartbeat();
   // The periodic pass: reads the monitored entries that are due, reports the
   // changed ones, runs the heartbeat test and the 30-second rescan. Returns the
-  // milliseconds until the soonest monitored entry is due, or kNoTimeout.
+  // milliseconds until the soonest monitored entry is due, kHoldPollMs while
+  // publishing is held, or kNoTimeout.
   uint32_t Update();
   // The user aircraft's title (null when the message held none). A new title
   // rebuilds the registry.
