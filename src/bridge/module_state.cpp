@@ -41,7 +41,7 @@ void ReleaseLVARHandler() {
 
 HANDLE SimConnectHandle() { return bridge::CurrentConnection(); }
 
-uint32_t QueuedRequests() { return QueuedSendRecords(bridge::CurrentConnection()); }
+uint32_t QueuedRequestBytes() { return QueuedSendBytes(bridge::CurrentConnection()); }
 
 bool StopRequested(bool testEvent) {
   if (bridge::workerHandles.stopRequested.load(std::memory_order_acquire)) return true;

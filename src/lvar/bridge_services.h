@@ -26,10 +26,10 @@ bool CheckResult(const char* label, HRESULT result);
 // null when there is none. Every SimConnect call fetches it anew.
 HANDLE SimConnectHandle();
 
-// Requests waiting to be written on the connection to the simulator: 0 on the
-// in-process channel, which hands requests over at once, and when there is no
-// connection.
-uint32_t QueuedRequests();
+// Bytes of requests waiting to be written on the connection to the simulator:
+// 0 on the in-process channel, which hands requests over at once, and when
+// there is no connection.
+uint32_t QueuedRequestBytes();
 
 // True once the worker has been asked to stop. The stop that DLLStop raises is
 // a flag, cheap enough to read after every panel read; with `testEvent` the

@@ -86,7 +86,7 @@ uint32_t LVARHandler::Update() {
 }
 
 bool LVARHandler::PublishingHeld() {
-  const uint32_t queued = QueuedRequests();
-  publishingHeld_ = publishingHeld_ ? queued > kHoldLowWater : queued >= kHoldHighWater;
+  const uint32_t queued = QueuedRequestBytes();
+  publishingHeld_ = publishingHeld_ ? queued > kHoldLowWaterBytes : queued >= kHoldHighWaterBytes;
   return publishingHeld_;
 }

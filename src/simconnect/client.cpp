@@ -32,11 +32,6 @@ std::atomic<uint32_t> g_liveConnections{0};
 SendLockGuard::SendLockGuard() { EnterCriticalSection(&g_sendLock.section); }
 SendLockGuard::~SendLockGuard() { LeaveCriticalSection(&g_sendLock.section); }
 
-uint32_t QueuedSendRecords(HANDLE simConnect) {
-  auto* client = static_cast<SimConnectClient*>(simConnect);
-  return client == nullptr ? 0 : client->sendQueue.Count();
-}
-
 uint32_t LiveConnections() { return g_liveConnections.load(std::memory_order_acquire); }
 
 SimConnectClient* SimConnectClient::Create(TransportKind kind) {

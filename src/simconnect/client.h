@@ -140,11 +140,6 @@ bool ShutdownConnection(SimConnectClient* client);
 
 // ---- Process-wide state -----------------------------------------------------
 
-// Records queued on the connection behind `simConnect` and not yet handed to
-// the system for writing; 0 for null and for the in-process channel, on which
-// requests go to the host at once.
-uint32_t QueuedSendRecords(HANDLE simConnect);
-
 // Number of SimConnectClient objects alive.
 uint32_t LiveConnections();
 

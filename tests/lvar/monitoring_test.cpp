@@ -175,13 +175,13 @@ TEST_F(MonitoringTest, TheRegistryIsRescannedWhenMoreThan30SecondsHavePassed) {
                                "1 Changes 1 added 0 deleted (Total Vars 4)", "Check for new LVARS"}));
 }
 
-// A simulator that stops reading its pipe: Update publishes until 200
-// requests wait, then reads and sends nothing until at most 50 wait, looking
-// at the queue every 5 ms; a report asked for is never held. The
+// A simulator that stops reading its pipe: Update publishes until 64 KiB of
+// requests wait (215 VarData), then reads and sends nothing until at most
+// 16 KiB wait, looking at the queue every 2 ms; a report asked for is never held. The
 // held entries then go out with their latest values, first the one where the
 // hold began, and an entry never gets a value older than one it could have.
 TEST_F(MonitoringTest, ASlowSimulatorHoldsPublishingUntilTheQueueDrainsAndTheLatestValuesGoOut) {
-  constexpr int kCount = 800;  // more than the pipe's 64 KiB and the 200 queued together
+  constexpr int kCount = 800;  // more than the pipe's 64 KiB and the 64 KiB queued together
   auto name = [](int i) { return "L:V" + std::to_string(i); };
   for (int i = 0; i < kCount; ++i) panels.Put(10 + i, name(i));
   handler->ScanLVARS(true, false);
