@@ -36,7 +36,6 @@ std::string ReadShared(const std::wstring& path) {
 }  // namespace
 
 ChildProcess::~ChildProcess() {
-  CloseInput();
   if (process_ == nullptr) return;
   if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) Kill(99);
   CloseHandle(process_);
@@ -52,15 +51,7 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     error = CreateStreamFile(errorPath_, &inherit);
   }
   HANDLE input = INVALID_HANDLE_VALUE;
-  if (options.input) {
-    HANDLE read = nullptr;
-    if (CreatePipe(&read, &input_, &inherit, 0)) {
-      SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);  // the child gets only the reading end
-      input = read;
-    }
-  } else {
-    input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-  }
+  input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
   if (output != INVALID_HANDLE_VALUE && error != INVALID_HANDLE_VALUE && input != INVALID_HANDLE_VALUE) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -79,17 +70,6 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
   }
   return process_ != nullptr;
-}
-
-bool ChildProcess::WriteInput(const std::string& text) {
-  DWORD written = 0;
-  return input_ != nullptr && WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-         written == text.size();
-}
-
-void ChildProcess::CloseInput() {
-  if (input_ != nullptr) CloseHandle(input_);
-  input_ = nullptr;
 }
 
 std::string ChildProcess::Output() const { return ReadShared(outputPath_); }
@@ -131,7 +111,7 @@ std::string WithoutCarriageReturns(const std::string& text) {
 ChildRun RunChild(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs) {
   ChildRun run;
   ChildProcess child;
-  if (!child.Start(program, arguments, {/*input=*/false, /*separateErrors=*/true})) return run;
+  if (!child.Start(program, arguments, {/*separateErrors=*/true})) return run;
   run.status = child.Wait(timeoutMs);
   run.out = WithoutCarriageReturns(child.Output());
   run.err = WithoutCarriageReturns(child.Errors());

@@ -2,7 +2,7 @@
 // error) go to files in the current folder, never to pipes, since under Wine a
 // child's first window starts the desktop process, which inherits the child's
 // standard handles and would keep a pipe open after the child has gone. Its
-// standard input reads NUL, or a pipe the test writes.
+// standard input reads NUL.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,6 @@
 class ChildProcess {
  public:
   struct Options {
-    bool input = false;           // a pipe to the child's standard input
     bool separateErrors = false;  // standard error to a file of its own
   };
 
@@ -26,10 +25,6 @@ class ChildProcess {
   // the program's name). Only the child's own standard handles are inherited.
   bool Start(const std::wstring& program, const std::wstring& arguments, Options options);
   bool Start(const std::wstring& program, const std::wstring& arguments) { return Start(program, arguments, {}); }
-
-  // Writes to the child's standard input (Options::input), or closes it.
-  bool WriteInput(const std::string& text);
-  void CloseInput();
 
   // What the child has written so far: standard output (with standard error
   // unless separated), and standard error alone.
@@ -48,7 +43,6 @@ class ChildProcess {
 
  private:
   HANDLE process_ = nullptr;
-  HANDLE input_ = nullptr;
   std::wstring outputPath_;
   std::wstring errorPath_;
 };

@@ -115,8 +115,3 @@ void RegistryPorts::Clear() {
   RegDeleteValueW(key.Get(), ValueName(false));
   RegDeleteValueW(key.Get(), ValueName(true));
 }
-
-void RegistryPorts::RemoveKey() {
-  Clear();
-  RegDeleteKeyW(HKEY_CURRENT_USER, endpoints::kPortsRegistryKey);
-}

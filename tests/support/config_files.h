@@ -70,8 +70,6 @@ class RegistryPorts {
   // The value's text, empty when missing.
   static std::wstring Get(bool ipv6);
   void Clear();
-  // Removes the key itself (it holds nothing but the two values).
-  void RemoveKey();
 
   static const wchar_t* ValueName(bool ipv6) { return ipv6 ? endpoints::kPortValueIPv6 : endpoints::kPortValueIPv4; }
 };

@@ -177,7 +177,7 @@ TEST(BridgectlTest, OneSessionThroughEveryCommand) {
 
   // The simulator quits under a running watch.
   ChildProcess last;
-  ASSERT_TRUE(last.Start(WindowsPath(TVO_BRIDGECTL_EXE), L"watch RAMP_FAST@100", {false, true}));
+  ASSERT_TRUE(last.Start(WindowsPath(TVO_BRIDGECTL_EXE), L"watch RAMP_FAST@100", {true}));
   ASSERT_TRUE(last.WaitForOutput("RAMP_FAST")) << last.Errors();
   sim.QuitAndStop();
   EXPECT_EQ(last.Wait(15000), 1);

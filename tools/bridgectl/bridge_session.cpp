@@ -2,6 +2,7 @@
 #include "bridge_session.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "config_section.h"
 #include "lvar/records.h"
@@ -203,39 +204,47 @@ BridgeSession::Wait BridgeSession::Next(BridgeMessage* message, uint32_t timeout
   }
 }
 
-bool BridgeSession::Connect(uint32_t tag, uint32_t peerId, uint32_t timeoutMs, std::string* error) {
-  tag_ = tag;
+BridgeSession::Wait BridgeSession::NextAccepted(const std::function<bool(const BridgeMessage&)>& accept,
+                                                 uint32_t timeoutMs, std::vector<BridgeMessage>* others,
+                                                 BridgeMessage* accepted, std::string* error) {
   const DWORD start = GetTickCount();
-  DWORD lastSend = 0;
-  bool sent = false;
-  for (;;) {
-    const DWORD now = GetTickCount();
-    const DWORD elapsed = now - start;
-    if (elapsed >= timeoutMs) break;
-    if (!sent || now - lastSend >= kConnectRetryMs) {
-      if (subscriptionRejected_ && !Subscribe(error)) return false;
-      if (!Send(records::kCommandConnect, std::string(), peerId, 0.0, error)) return false;
-      lastSend = now;
-      sent = true;
-    }
-    const DWORD untilRetry = kConnectRetryMs - (now - lastSend);
-    BridgeMessage message;
-    switch (Next(&message, std::min<DWORD>(timeoutMs - elapsed, untilRetry), error)) {
+  for (DWORD elapsed = 0; elapsed < timeoutMs; elapsed = GetTickCount() - start) {
+    switch (Next(accepted, timeoutMs - elapsed, error)) {
       case Wait::kMessage:
-        if (message.kind == MessageKind::kHostEvent && message.hostEvent.code == records::kEventConnectReply &&
-            message.hostEvent.reference == tag) {
-          connected_ = true;
-          bridgeVersion_.assign(message.hostEvent.text,
-                                records::TextLength(message.hostEvent.text, sizeof message.hostEvent.text));
-          return true;
-        }
+        if (accept(*accepted)) return Wait::kMessage;
+        if (others != nullptr) others->push_back(*accepted);
         break;
       case Wait::kTimeout:
         break;
       case Wait::kStopped:
         *error = "interrupted";
-        return false;
+        return Wait::kStopped;
       case Wait::kEnded:
+        return Wait::kEnded;
+    }
+  }
+  return Wait::kTimeout;
+}
+
+bool BridgeSession::Connect(uint32_t tag, uint32_t peerId, uint32_t timeoutMs, std::string* error) {
+  tag_ = tag;
+  const DWORD start = GetTickCount();
+  auto isReply = [tag](const BridgeMessage& m) {
+    return m.kind == MessageKind::kHostEvent && m.hostEvent.code == records::kEventConnectReply &&
+           m.hostEvent.reference == tag;
+  };
+  for (DWORD elapsed = 0; elapsed < timeoutMs; elapsed = GetTickCount() - start) {
+    if (subscriptionRejected_ && !Subscribe(error)) return false;
+    if (!Send(records::kCommandConnect, std::string(), peerId, 0.0, error)) return false;
+    BridgeMessage reply;
+    switch (NextAccepted(isReply, std::min<DWORD>(timeoutMs - elapsed, kConnectRetryMs), nullptr, &reply, error)) {
+      case Wait::kMessage:
+        connected_ = true;
+        bridgeVersion_.assign(reply.hostEvent.text, records::TextLength(reply.hostEvent.text, sizeof reply.hostEvent.text));
+        return true;
+      case Wait::kTimeout:
+        break;
+      default:
         return false;
     }
   }
@@ -252,35 +261,24 @@ bool BridgeSession::Connect(uint32_t tag, uint32_t peerId, uint32_t timeoutMs, s
 bool BridgeSession::Sync(std::vector<BridgeMessage>* before, std::string* title, uint32_t timeoutMs,
                          std::string* error) {
   if (!Send(records::kCommandSendAircraftName, std::string(), 0, 0.0, error)) return false;
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeoutMs) break;
-    BridgeMessage message;
-    switch (Next(&message, timeoutMs - elapsed, error)) {
-      case Wait::kMessage:
-        if (message.kind == MessageKind::kHostEvent && message.hostEvent.code == records::kEventAircraftTitle &&
-            message.hostEvent.reference == 0) {
-          if (title != nullptr) {
-            *title = std::string(message.hostEvent.text,
-                                 records::TextLength(message.hostEvent.text, sizeof message.hostEvent.text));
-          }
-          return true;
-        }
-        if (before != nullptr) before->push_back(message);
-        break;
-      case Wait::kTimeout:
-        break;
-      case Wait::kStopped:
-        *error = "interrupted";
-        return false;
-      case Wait::kEnded:
-        return false;
-    }
+  auto isTitle = [](const BridgeMessage& m) {
+    return m.kind == MessageKind::kHostEvent && m.hostEvent.code == records::kEventAircraftTitle &&
+           m.hostEvent.reference == 0;
+  };
+  BridgeMessage answer;
+  switch (NextAccepted(isTitle, timeoutMs, before, &answer, error)) {
+    case Wait::kMessage:
+      if (title != nullptr) {
+        title->assign(answer.hostEvent.text, records::TextLength(answer.hostEvent.text, sizeof answer.hostEvent.text));
+      }
+      return true;
+    case Wait::kTimeout:
+      *error = "the bridge stopped answering (no answer within " + std::to_string(timeoutMs) +
+               " ms; is LVAR access disabled in the simulator's TAVO.quin menu?)";
+      return false;
+    default:
+      return false;
   }
-  *error = "the bridge stopped answering (no answer within " + std::to_string(timeoutMs) +
-           " ms; is LVAR access disabled in the simulator's TAVO.quin menu?)";
-  return false;
 }
 
 }  // namespace bridgectl

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,11 @@ class BridgeSession {
 
  private:
   bool Subscribe(std::string* error);
+  // Takes messages until `accept` takes one (kMessage, in *accepted), for up
+  // to `timeoutMs` (kTimeout), or until the wait is stopped or the connection
+  // ends (`error` set). The messages not taken go to `others` when not null.
+  Wait NextAccepted(const std::function<bool(const BridgeMessage&)>& accept, uint32_t timeoutMs,
+                    std::vector<BridgeMessage>* others, BridgeMessage* accepted, std::string* error);
   void NoteException(const BridgeMessage& message);
 
   HANDLE handle_ = nullptr;  // the SimConnect handle; closed by Close

@@ -55,6 +55,4 @@ const uint64_t* InstallPanelServices(AircraftHost* aircraft) {
   return TheTable().entries;
 }
 
-const uint64_t* PanelServiceTable() { return TheTable().entries; }
-
 }  // namespace simhost

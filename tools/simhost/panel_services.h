@@ -17,7 +17,5 @@ class AircraftHost;
 // then find nothing) and returns the table's address, which stays valid for
 // the life of the process.
 const uint64_t* InstallPanelServices(AircraftHost* aircraft);
-// The table's address.
-const uint64_t* PanelServiceTable();
 
 }  // namespace simhost
