@@ -147,13 +147,6 @@ const CLI::Validator kAbove0 = Check([](const std::string& text) {
 
 }  // namespace
 
-const char* CommandName(CommandKind command) {
-  for (const CommandEntry& entry : kCommands) {
-    if (entry.kind == command) return entry.name;
-  }
-  return "bridgectl";
-}
-
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
   Invocation& inv = result.invocation;

@@ -86,8 +86,6 @@ struct ParseResult {
 // argument, not an option (set X -5, set X -.5).
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
-const char* CommandName(CommandKind command);
-
 // Longest variable name or key string a request carries (its 256-byte field).
 constexpr size_t kMaxRequestText = 255;
 

@@ -21,12 +21,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool Number(const std::string& text, double* value) {
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size() && std::isfinite(*value);
-}
-
 void AddHandshake(AircraftDescription* aircraft, bool readOnly) {
   namespace n = variable_names;
   aircraft->mjc.enabled = true;
@@ -45,7 +39,7 @@ std::string Statement(const std::string& line, const std::vector<std::string>& w
     if (w.size() < first + least || w.size() > first + most) return false;
     for (size_t i = first; i < w.size(); ++i) {
       double d = 0.0;
-      if (!Number(w[i], &d)) return false;
+      if (!ReadNumber(w[i], &d)) return false;
       v.push_back(d);
     }
     return true;
@@ -63,7 +57,7 @@ std::string Statement(const std::string& line, const std::vector<std::string>& w
   if (keyword == "var" && w.size() >= 3) {
     Motion m;
     const std::string kind = Lower(w[2]);
-    if (w.size() == 3 && Number(w[2], &m.value)) {
+    if (w.size() == 3 && ReadNumber(w[2], &m.value)) {
     } else if (kind == "const" && numbers(3, 1, 1)) {
       m = Constant(v[0]);
     } else if (kind == "sine" && numbers(3, 3, 4)) {
@@ -98,13 +92,13 @@ std::string Statement(const std::string& line, const std::vector<std::string>& w
   MjcCodeEntry entry;
   double code = 0.0;
   const std::string answer = w.size() > 3 ? Lower(w[3]) : std::string();
-  if (setting != "code" || !Number(w[2], &code) || code < 1 || code > 0xFFFFFFFFu) {
+  if (setting != "code" || !ReadNumber(w[2], &code) || code < 1 || code > 0xFFFFFFFFu) {
     return "mjc takes handshake [read-only], delay <ms>, unknown notfound|silent or code <code> <answer>";
   }
   entry.code = static_cast<uint32_t>(code);
   if (answer == "var" && w.size() == 5) {
     entry.answer = MjcAnswer::kVariable, entry.variable = w[4];
-  } else if (answer == "value" && w.size() == 5 && Number(w[4], &entry.value)) {
+  } else if (answer == "value" && w.size() == 5 && ReadNumber(w[4], &entry.value)) {
     entry.answer = MjcAnswer::kValue;
   } else if ((answer == "notfound" || answer == "silent") && w.size() == 4) {
     entry.answer = answer == "silent" ? MjcAnswer::kSilent : MjcAnswer::kNotFound;
@@ -116,6 +110,12 @@ std::string Statement(const std::string& line, const std::vector<std::string>& w
 }
 
 }  // namespace
+
+bool ReadNumber(const std::string& text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return !text.empty() && end == text.c_str() + text.size() && std::isfinite(*value);
+}
 
 bool ParseAircraft(const std::string& text, AircraftDescription* description, std::string* error) {
   *description = AircraftDescription();

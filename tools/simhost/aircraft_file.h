@@ -28,6 +28,9 @@
 
 namespace simhost {
 
+// The whole of `text` as a finite decimal number, or false.
+bool ReadNumber(const std::string& text, double* value);
+
 // Parses a whole file's text. On failure returns false with `error` naming the
 // line ("line 7: ...") and leaves `description` undefined.
 bool ParseAircraft(const std::string& text, AircraftDescription* description, std::string* error);

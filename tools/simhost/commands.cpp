@@ -1,8 +1,6 @@
 // The console's commands.
 #include "commands.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -29,19 +27,6 @@ namespace {
 std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t\r\n");
   return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-// A whole decimal number, or false.
-bool Number(const std::string& text, double* value) {
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0';
-}
-
-std::string Format(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  return text;
 }
 
 // Polls `condition` every 10 ms for up to `timeoutMs`; false on time-out or stop.
@@ -99,17 +84,17 @@ CommandResult RunCommand(SimHost& host, const std::string& text, HANDLE stopEven
   double value = 0.0;
   if (c == "get" || c == "set") {
     const bool set = c == "set";
-    if (args.size() != (set ? 2u : 1u) || (set && !Number(args[1], &value))) {
+    if (args.size() != (set ? 2u : 1u) || (set && !ReadNumber(args[1], &value))) {
       return fail(set ? "usage: set <name> <value>" : "usage: get <name>");
     }
     if (!(set ? host.Aircraft().Set(args[0], value) : host.Aircraft().Get(args[0], &value))) {
       return fail("no variable \"" + args[0] + "\"");
     }
-    log.Printf(set ? "%s set to %s" : "%s = %s", args[0].c_str(), Format(value).c_str());
+    log.Printf(set ? "%s set to %.6g" : "%s = %.6g", args[0].c_str(), value);
     return CommandResult::kDone;
   }
   if (c == "quit") {
-    if (args.size() != 1 || !Number(args[0], &value)) return fail("usage: quit <client>");
+    if (args.size() != 1 || !ReadNumber(args[0], &value)) return fail("usage: quit <client>");
     auto session = host.Core().FindSession(static_cast<uint32_t>(value));
     if (!session) return fail("no client " + args[0]);
     session->SendQuit();
@@ -120,7 +105,7 @@ CommandResult RunCommand(SimHost& host, const std::string& text, HANDLE stopEven
     // The last word, when it is a number, is the time-out; the rest names what to wait for.
     DWORD timeoutMs = 10000;
     std::string what = rest;
-    if (args.size() > 1 && Number(args.back(), &value)) {
+    if (args.size() > 1 && ReadNumber(args.back(), &value)) {
       timeoutMs = static_cast<DWORD>(value);
       what = Trim(rest.substr(0, rest.rfind(args.back())));
     }

@@ -54,8 +54,7 @@ int main(int argc, char** argv) {
   simhost::SimHostOptions options;
   options.writeRegistry = true;
   std::string pipeName, aircraft, addon;
-  bool noPipe = false, noTcp = false, noTcp6 = false, noTcp4 = false, noRegistry = false, noWindow = false;
-  bool noStdin = false;
+  bool noPipe = false, noTcp = false, noRegistry = false, noWindow = false, noStdin = false;
   CLI::App app("A stand-in for the simulator: a SimConnect server with an aircraft, its panel variables and an "
                "add-on host.",
                "simhost");
@@ -66,23 +65,18 @@ int main(int argc, char** argv) {
   app.add_option("--port6", options.port6, "TCP port on ::1 (default: chosen by the system)");
   app.add_option("--port4", options.port4, "TCP port on 127.0.0.1 (default: chosen by the system)");
   app.add_flag("--no-tcp", noTcp, "no TCP listener");
-  app.add_flag("--no-tcp6", noTcp6, "no TCP listener on ::1");
-  app.add_flag("--no-tcp4", noTcp4, "no TCP listener on 127.0.0.1");
   app.add_flag("--no-registry", noRegistry, "do not write the TCP ports to the registry");
   app.add_option("--aircraft", aircraft, "aircraft file, or gen:N / gen-mjc:N for N generated variables");
   app.add_option("--addon", addon, "host this add-on: Panels, DLLStart; at the end DLLStop, FreeLibrary");
   app.add_flag("--no-window", noWindow, "no main window \"FS98MAIN\" beside the add-on: it talks over its pipe only");
   app.add_flag("--no-stdin", noStdin, "read no commands from standard input");
-  app.add_option("--frame-rate", options.frameRate, "simulation frames per second (default 30)")
-      ->check(CLI::Range(1, 1000));
-  app.add_option("--quit-grace", options.quitGraceMs, "at shutdown, how long clients get to leave, ms (default 1000)");
   std::string error;
   try {
     app.parse(argc, argv);
     if (!aircraft.empty() && !simhost::LoadAircraftArgument(aircraft, &options.aircraft, &error)) {
       throw CLI::ValidationError("--aircraft", error);
     }
-    if (noPipe && (noTcp || (noTcp6 && noTcp4))) {
+    if (noPipe && noTcp) {
       throw CLI::ValidationError("no pipe and no TCP listener: no client could connect");
     }
   } catch (const CLI::ParseError& e) {
@@ -91,8 +85,7 @@ int main(int argc, char** argv) {
   }
   options.pipe = !noPipe;
   if (!pipeName.empty()) options.pipeName = Wide(pipeName);
-  options.tcp6 = !noTcp && !noTcp6;
-  options.tcp4 = !noTcp && !noTcp4;
+  options.tcp6 = options.tcp4 = !noTcp;
   options.writeRegistry = !noRegistry;
   options.haveAircraft = !aircraft.empty();
   options.addonPath = Wide(addon);
