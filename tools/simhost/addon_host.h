@@ -32,6 +32,8 @@ class AddonHost {
   void Stop(const std::function<void()>& beforeUnload = nullptr);
 
   bool Loaded() const { return module_ != nullptr; }
+  // Milliseconds the last DLLStop took.
+  DWORD LastStopMs() const { return stopMs_; }
 
  private:
   using EntryPoint = int64_t (*)();  // DLLStart's result is logged, DLLStop's ignored
@@ -40,6 +42,7 @@ class AddonHost {
   EntryPoint dllStart_ = nullptr;
   EntryPoint dllStop_ = nullptr;
   bool started_ = false;
+  DWORD stopMs_ = 0;
   HostLog* log_ = nullptr;
   std::string name_;
 };
