@@ -1,7 +1,6 @@
 #include "application.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "bridge_message.h"
 
@@ -65,6 +64,7 @@ void Application::StartMonitoring(const std::string& name, uint32_t intervalMs) 
   if (!Send(records::kCommandStartMonitoring, name, 0, intervalMs, what)) return;
   if (model_.Known(name)) {
     model_.SetMonitored(name, true, intervalMs);
+    model_.Solicit(name);
     Note({Expected::Kind::kVarData, name, 0, 0, false, 0.0, what});
   } else {
     Note({Expected::Kind::kEvent, name, records::kEventRefused, 0, true, records::kRefusedNotFound, what});
@@ -91,6 +91,7 @@ void Application::ForceUpdate(const std::string& name) {
   const std::string what = "#" + std::to_string(sequence_ + 1) + " ForceUpdate " + name;
   if (!Send(records::kCommandForceUpdate, name, 0, 0.0, what)) return;
   const bool exact = !model_.IsRamp(name);
+  model_.Solicit(name);
   Note({Expected::Kind::kVarData, name, 0, 0, exact, exact ? model_.Current(name) : 0.0, what});
 }
 
@@ -146,6 +147,7 @@ bool Application::Checkpoint(DWORD timeoutMs) {
     if (elapsed >= timeoutMs || !ReceiveOne(timeoutMs - elapsed)) break;
   }
   pendingMarker_.clear();
+  if (markerSeen_ && reader_ == 0) model_.ConfirmQuiet();
   if (!markerSeen_) {
     std::string waiting = expected_.empty() ? std::string() : " (first unanswered: " + expected_.front().request + ")";
     failures_.Fail(label_ + ": no answer to the marker within " + std::to_string(timeoutMs) + " ms; " +
@@ -164,11 +166,13 @@ void Application::Pump(DWORD ms) {
   }
 }
 
-bool Application::WaitForTitle(const std::string& title, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  std::string wanted = title;
-  std::swap(wanted, awaitedTitle_);
+void Application::AwaitTitle(const std::string& title) {
+  awaitedTitle_ = title;
   titleSeen_ = false;
+}
+
+bool Application::WaitForTitle(DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
   while (!titleSeen_) {
     const DWORD elapsed = GetTickCount() - start;
     if (elapsed >= timeoutMs || !ReceiveOne(timeoutMs - elapsed)) break;
@@ -229,11 +233,10 @@ void Application::OnVarData(const records::VarData& record) {
     const std::string owner = model_.ReadThroughOldId(name, record.value);
     if (owner.empty()) {
       failures_.Fail(label_ + ": VarData " + problem);
-    } else if (++figures_.oldIdReads <= 5) {
-      std::printf("FINDING seed %u after event %s: %s: VarData %s = %s, read through its id, which in the new "
-                  "aircraft is %s\n",
-                  failures_.Seed(), failures_.LastEvent().c_str(), label_.c_str(), name.c_str(),
-                  Number(record.value).c_str(), owner.c_str());
+    } else {
+      failures_.Finding("old ids read after an aircraft change",
+                        label_ + ": VarData " + name + " = " + Number(record.value) +
+                            ", read through its id, which in the new aircraft is " + owner);
     }
   }
   if (!expected_.empty() && expected_.front().kind == Expected::Kind::kVarData && expected_.front().name == name) {

@@ -24,9 +24,6 @@ struct AppFigures {
   uint64_t valuesChecked = 0;     // VarData and variable-added values checked against the panel
   uint64_t varData = 0;
   uint64_t unsolicitedEvents = 0;
-  // VarData of an earlier aircraft's variable carrying the value of the
-  // current aircraft's variable with the same id (see Application::OnVarData).
-  uint64_t oldIdReads = 0;
 };
 
 class Application {
@@ -60,8 +57,10 @@ class Application {
   bool Checkpoint(DWORD timeoutMs);
   // Reads and checks what arrives for `ms`.
   void Pump(DWORD ms);
-  // Reads until a title event with `title` arrives; false after `timeoutMs`.
-  bool WaitForTitle(const std::string& title, DWORD timeoutMs);
+  // From now on a title event with `title` is awaited (not an answer to a
+  // request); WaitForTitle reads until it has come, false after `timeoutMs`.
+  void AwaitTitle(const std::string& title);
+  bool WaitForTitle(DWORD timeoutMs);
   // Answers that came although nothing should have been answered (markers and
   // titles), since the last call.
   size_t TakeForbiddenAnswers();
@@ -103,7 +102,7 @@ class Application {
   std::string pendingMarker_;
   bool markerSeen_ = false;
   std::string listNames_;  // the names of a list being received
-  std::string awaitedTitle_;  // WaitForTitle
+  std::string awaitedTitle_;  // AwaitTitle
   bool titleSeen_ = false;
   bool probing_ = false;             // SendUnanswered since TakeForbiddenAnswers
   std::vector<std::string> probeNames_;

@@ -14,6 +14,17 @@ void Failures::Fail(const std::string& what) {
   }
 }
 
+void Failures::Finding(const std::string& kind, const std::string& what) {
+  if (strict_) {
+    Fail(kind + ": " + what);
+    return;
+  }
+  if (++findings_[kind] <= 5) {
+    std::printf("FINDING seed %u after event %s: %s: %s\n", seed_, lastEvent_.c_str(), kind.c_str(), what.c_str());
+    std::fflush(stdout);
+  }
+}
+
 std::string Number(double value) {
   char text[64];
   std::snprintf(text, sizeof text, "%.17g", value);
@@ -64,6 +75,15 @@ bool PanelModel::CheckReport(int reader, const std::string& name, double value, 
     return false;
   }
   Variable& variable = it->second;
+  if (reader == 0 && variable.quiet) {
+    int& asked = solicited_[name];
+    if (asked == 0) {
+      *problem = name + " = " + Number(value) +
+                 ": a report of a variable whose monitoring ended, which no request asked for";
+      return false;
+    }
+    --asked;
+  }
   const size_t from = variable.everReported[reader] ? variable.reported[reader] : 0;
   for (size_t i = from; i < variable.history.size(); ++i) {
     if (variable.history[i] == value) {
@@ -104,11 +124,17 @@ std::string PanelModel::ReadThroughOldId(const std::string& name, double value) 
 void PanelModel::SetMonitored(const std::string& name, bool monitored, uint32_t intervalMs) {
   Variable& variable = variables_.at(name);
   variable.monitored = monitored;
+  if (monitored) variable.quiet = false;
   if (monitored && intervalMs > 0) variable.intervalMs = intervalMs;
 }
 
 void PanelModel::EndAllMonitoring() {
   for (auto& entry : variables_) entry.second.monitored = false;
+}
+
+void PanelModel::ConfirmQuiet() {
+  for (auto& entry : variables_) entry.second.quiet = !entry.second.monitored;
+  solicited_.clear();
 }
 
 std::vector<std::string> PanelModel::Unreported(DWORD now, DWORD settleMs) const {
@@ -122,6 +148,15 @@ std::vector<std::string> PanelModel::Unreported(DWORD now, DWORD settleMs) const
     }
   }
   return names;
+}
+
+uint32_t PanelModel::SmallestInterval() const {
+  uint32_t smallest = 0;
+  for (const std::string& name : names_) {
+    const Variable& variable = variables_.at(name);
+    if (variable.monitored && (smallest == 0 || variable.intervalMs < smallest)) smallest = variable.intervalMs;
+  }
+  return smallest;
 }
 
 std::vector<std::string> PanelModel::Monitored() const {

@@ -25,13 +25,21 @@ class Failures {
   const std::string& LastEvent() const { return lastEvent_; }
   // Prints "FAIL seed S after event E: what" (the first 100; all are counted).
   void Fail(const std::string& what);
+  // A fault of the module that the soak recognizes (`kind` names it): printed
+  // as "FINDING ..." (the first 5 of each kind) and counted; a failure as well
+  // when the run is strict.
+  void Finding(const std::string& kind, const std::string& what);
+  void SetStrict(bool strict) { strict_ = strict; }
   size_t Count() const { return count_; }
+  const std::map<std::string, uint64_t>& Findings() const { return findings_; }
   uint32_t Seed() const { return seed_; }
 
  private:
   uint32_t seed_;
+  bool strict_ = false;
   std::string lastEvent_ = "(start)";
   size_t count_ = 0;
+  std::map<std::string, uint64_t> findings_;
 };
 
 class PanelModel {
@@ -68,10 +76,18 @@ class PanelModel {
   // Monitoring as the bridge was asked for it.
   void SetMonitored(const std::string& name, bool monitored, uint32_t intervalMs);
   void EndAllMonitoring();
+  // A request that reader 0 will see answered with a VarData of `name`.
+  void Solicit(const std::string& name) { ++solicited_[name]; }
+  // Reader 0's requests so far are all answered: from now on a variable that
+  // is not monitored is quiet, and a VarData of it that no later request
+  // asked for is a fault.
+  void ConfirmQuiet();
   // Monitored constants whose latest value was written more than `settleMs`
   // plus their interval ago and has not been reported to reader 0 since.
   std::vector<std::string> Unreported(DWORD now, DWORD settleMs) const;
   std::vector<std::string> Monitored() const;
+  // The smallest interval of the monitored variables; 0 when none is.
+  uint32_t SmallestInterval() const;
 
  private:
   struct Variable {
@@ -81,10 +97,12 @@ class PanelModel {
     size_t reported[2] = {0, 0};  // per reader: index in history of the latest value reported
     bool everReported[2] = {false, false};
     bool monitored = false;
+    bool quiet = false;           // not monitored, and reader 0 has seen that served
     uint32_t intervalMs = 1000;
     DWORD writtenTick = 0;        // when the latest value was written
   };
   std::map<std::string, Variable> variables_;
+  std::map<std::string, int> solicited_;  // VarData reader 0 has asked for since ConfirmQuiet
   std::vector<std::string> names_;
   std::string title_;
   std::vector<std::string> titles_;

@@ -3,16 +3,65 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "process_usage.h"
 
 namespace soak {
 
+namespace {
+
+// Least squares through groups of points, each group about its own mean (one
+// group: an ordinary line).
+Slope PooledSlope(const std::map<uint32_t, std::vector<std::pair<double, double>>>& groups) {
+  Slope slope;
+  double sxx = 0.0, sxy = 0.0;
+  for (const auto& group : groups) {
+    double meanX = 0.0, meanY = 0.0;
+    for (const auto& point : group.second) {
+      meanX += point.first;
+      meanY += point.second;
+    }
+    meanX /= group.second.size();
+    meanY /= group.second.size();
+    for (const auto& point : group.second) {
+      sxx += (point.first - meanX) * (point.first - meanX);
+      sxy += (point.first - meanX) * (point.second - meanY);
+    }
+    slope.points += group.second.size();
+  }
+  const double freedom = static_cast<double>(slope.points) - static_cast<double>(groups.size()) - 1.0;
+  if (sxx <= 0.0 || freedom < 1.0) {
+    slope.points = 0;
+    return slope;
+  }
+  slope.perMinute = sxy / sxx;
+  double squaredResiduals = 0.0;
+  for (const auto& group : groups) {
+    double meanX = 0.0, meanY = 0.0;
+    for (const auto& point : group.second) {
+      meanX += point.first;
+      meanY += point.second;
+    }
+    meanX /= group.second.size();
+    meanY /= group.second.size();
+    for (const auto& point : group.second) {
+      const double residual = point.second - meanY - slope.perMinute * (point.first - meanX);
+      squaredResiduals += residual * residual;
+    }
+  }
+  slope.error = std::sqrt(squaredResiduals / freedom / sxx);
+  return slope;
+}
+
+}  // namespace
+
 void ResourceSampler::TakeSample() {
   const DWORD now = GetTickCount();
   const bench::MemorySample memory = bench::SampleMemory();
   std::lock_guard<std::mutex> guard(lock_);
-  samples_.push_back({now, static_cast<double>(memory.privateBytes), static_cast<double>(memory.handles)});
+  samples_.push_back(
+      {now, cycle_, cycleTick_, static_cast<double>(memory.privateBytes), static_cast<double>(memory.handles)});
 }
 
 void ResourceSampler::Start(DWORD periodMs) {
@@ -32,6 +81,12 @@ void ResourceSampler::Stop() {
   stop_ = nullptr;
 }
 
+void ResourceSampler::SetCycle(uint32_t cycle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  cycle_ = cycle;
+  cycleTick_ = GetTickCount();
+}
+
 std::string ResourceSampler::Summary(size_t points) const {
   std::lock_guard<std::mutex> guard(lock_);
   std::string text;
@@ -47,48 +102,44 @@ std::string ResourceSampler::Summary(size_t points) const {
   return text;
 }
 
-Curve ResourceSampler::PrivateBytes(DWORD warmUpMs) const { return Fit(warmUpMs, &Sample::privateBytes); }
+Curve ResourceSampler::PrivateBytes(DWORD warmUpMs, DWORD cycleWarmUpMs) const {
+  return Fit(warmUpMs, cycleWarmUpMs, &Sample::privateBytes);
+}
 
-Curve ResourceSampler::Handles(DWORD warmUpMs) const { return Fit(warmUpMs, &Sample::handles); }
+Curve ResourceSampler::Handles(DWORD warmUpMs, DWORD cycleWarmUpMs) const {
+  return Fit(warmUpMs, cycleWarmUpMs, &Sample::handles);
+}
 
-Curve ResourceSampler::Fit(DWORD warmUpMs, double Sample::*field) const {
+Curve ResourceSampler::Fit(DWORD warmUpMs, DWORD cycleWarmUpMs, double Sample::*field) const {
   std::lock_guard<std::mutex> guard(lock_);
   Curve curve;
-  if (samples_.empty()) return curve;
-  std::vector<const Sample*> used;
+  std::map<uint32_t, std::vector<std::pair<double, double>>> cycles;
+  bool first = true;
   for (const Sample& sample : samples_) {
-    if (sample.tick - samples_.front().tick >= warmUpMs) used.push_back(&sample);
-  }
-  if (used.empty()) return curve;
-  curve.samples = used.size();
-  curve.start = used.front()->*field;
-  curve.end = used.back()->*field;
-  curve.low = curve.high = curve.start;
-  // Least squares over (minutes since the first used sample, value).
-  double sumX = 0.0, sumY = 0.0, sumXX = 0.0, sumXY = 0.0;
-  for (const Sample* sample : used) {
-    const double x = (sample->tick - used.front()->tick) / 60000.0;
-    const double y = sample->*field;
+    if (sample.cycle == 0 || sample.tick - samples_.front().tick < warmUpMs ||
+        sample.tick - sample.cycleTick < cycleWarmUpMs) {
+      continue;
+    }
+    const double y = sample.*field;
+    if (first) curve.start = curve.low = curve.high = y;
+    first = false;
+    curve.end = y;
     curve.low = std::min(curve.low, y);
     curve.high = std::max(curve.high, y);
-    sumX += x;
-    sumY += y;
-    sumXX += x * x;
-    sumXY += x * y;
+    cycles[sample.cycle].push_back({(sample.tick - samples_.front().tick) / 60000.0, y});
   }
-  const double n = static_cast<double>(used.size());
-  const double denominator = n * sumXX - sumX * sumX;
-  if (used.size() < 3 || denominator <= 0.0) return curve;
-  curve.slopePerMinute = (n * sumXY - sumX * sumY) / denominator;
-  const double intercept = (sumY - curve.slopePerMinute * sumX) / n;
-  double squaredResiduals = 0.0;
-  for (const Sample* sample : used) {
-    const double x = (sample->tick - used.front()->tick) / 60000.0;
-    const double residual = sample->*field - (intercept + curve.slopePerMinute * x);
-    squaredResiduals += residual * residual;
+  curve.withinCycles = PooledSlope(cycles);
+  std::map<uint32_t, std::vector<std::pair<double, double>>> medians;
+  for (auto& cycle : cycles) {
+    std::vector<std::pair<double, double>> points = cycle.second;
+    std::sort(points.begin(), points.end(), [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
+      return a.second < b.second;
+    });
+    const double median = points[points.size() / 2].second;
+    curve.cycleMedians.push_back(median);
+    medians[0].push_back({cycle.second[cycle.second.size() / 2].first, median});
   }
-  const double sxx = sumXX - sumX * sumX / n;
-  curve.slopeError = std::sqrt(squaredResiduals / (n - 2) / sxx);
+  curve.acrossCycles = PooledSlope(medians);
   return curve;
 }
 

@@ -6,7 +6,9 @@ simhost::AircraftDescription MakeAircraft(uint32_t index, std::mt19937& random) 
   simhost::AircraftDescription aircraft;
   aircraft.title = "Soak Aircraft " + std::to_string(index);
   const std::string prefix = "SOAK" + std::to_string(index);
-  const uint32_t constants = std::uniform_int_distribution<uint32_t>(16, 180)(random);
+  // Now and then an aircraft whose list takes more than one VarDump chunk.
+  const bool large = std::uniform_int_distribution<int>(0, 3)(random) == 0;
+  const uint32_t constants = std::uniform_int_distribution<uint32_t>(large ? 300 : 16, large ? 700 : 180)(random);
   const uint32_t ramps = std::uniform_int_distribution<uint32_t>(2, 20)(random);
   for (uint32_t i = 0; i < constants; ++i) {
     simhost::VariableDescription variable;

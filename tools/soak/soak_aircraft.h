@@ -14,7 +14,7 @@ namespace soak {
 // Every ramp of a soak aircraft moves within [0, kRampTop].
 constexpr double kRampTop = 1000.0;
 
-// Aircraft number `index`: title "Soak Aircraft <index>", between 20 and 200
+// Aircraft number `index`: title "Soak Aircraft <index>", between 18 and 720
 // variables named SOAK<index>_C<i> (constants) and SOAK<index>_R<i> (ramps).
 // Names are unique across the run, so a late report is never mistaken for
 // one of another aircraft.

@@ -1,7 +1,9 @@
 // soak: the bridge module under a seeded storm of events for a given time,
 // its invariants checked as it runs.
-//   soak [--minutes N | --seconds N] [--seed S] [--restart-every SECONDS] [--dll PATH]
-// Exit status: 0 when every invariant held, 1 otherwise, 2 for a wrong command line.
+//   soak [--minutes N | --seconds N] [--seed S] [--restart-every SECONDS] [--strict] [--dll PATH]
+// Faults of the module that the soak recognizes are printed as findings;
+// --strict counts them as failures. Exit status: 0 when every invariant held,
+// 1 otherwise, 2 for a wrong command line.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -69,12 +71,14 @@ int main(int argc, char** argv) {
       options.seed = value;
     } else if (arg == "--restart-every" && hasValue && ParseNumber(argv[++i], &value) && value > 0) {
       options.restartEverySeconds = value;
+    } else if (arg == "--strict") {
+      options.strict = true;
     } else if (arg == "--dll" && hasValue) {
       const std::string path = argv[++i];
       options.addonPath.assign(path.begin(), path.end());
     } else {
-      std::fprintf(stderr,
-                   "usage: soak [--minutes N | --seconds N] [--seed S] [--restart-every SECONDS] [--dll PATH]\n");
+      std::fprintf(stderr, "usage: soak [--minutes N | --seconds N] [--seed S] [--restart-every SECONDS] [--strict]"
+                           " [--dll PATH]\n");
       return 2;
     }
   }
