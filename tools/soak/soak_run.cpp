@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "module_log.h"
+#include "process_stats.h"
 #include "rogue_client.h"
 #include "soak_aircraft.h"
 
@@ -77,12 +78,24 @@ bool Soak::StartHost() {
   std::printf("            cycle %u: %s, aircraft \"%s\" (%zu variables)\n", cycles_,
               window_ ? "in-process channel (main window)" : "pipe only (no window)", options.aircraft.title.c_str(),
               options.aircraft.variables.size());
-  return app_.Open(kConnectTimeoutMs);
+  const bool open = app_.Open(kConnectTimeoutMs);
+  cycleHandles_ = process_stats::OpenHandleValues();
+  return open;
 }
 
 void Soak::StopHost() {
   if (!hostUp_) return;
   sampler_.SetCycle(0);
+  std::string added;
+  size_t left = 0;
+  for (const auto& kind : process_stats::DescribeNewHandles(cycleHandles_, process_stats::OpenHandleValues())) {
+    added += " " + kind.first + " " + std::to_string(kind.second);
+    left += kind.second;
+  }
+  std::printf("            handles opened in this cycle and still open:%s\n", added.empty() ? " none" : added.c_str());
+  if (app_.IsOpen() && left > options_.maxHandlesLeftPerCycle) {
+    failures_.Fail("the cycle left " + std::to_string(left) + " handles open:" + added);
+  }
   app_.Close();
   second_.Close();
   const DWORD start = GetTickCount();
@@ -170,6 +183,7 @@ void Soak::Execute(EventKind kind) {
       break;
     case EventKind::kRestart:
       Begin(kind, window_ ? "(next: the pipe only)" : "(next: the in-process channel)");
+      Checkpoint();
       StopHost();
       window_ = !window_;
       StartHost();
@@ -310,6 +324,7 @@ void Soak::Takeover() {
   second_.Checkpoint(30000);
   second_.Close();
   app_.Reconnect(kConnectTimeoutMs);
+  host_.ConnectionCount();  // joins the connections that have ended
 }
 
 void Soak::Rogue() {
@@ -318,6 +333,7 @@ void Soak::Rogue() {
   std::printf("            %s\n", what.c_str());
   failures_.SetLastEvent(failures_.LastEvent() + ": " + what);
   Checkpoint();
+  host_.ConnectionCount();  // joins the connections that have ended
 }
 
 bool Soak::ChooseMenu(const std::string& item, const std::string& next) {
@@ -522,9 +538,8 @@ void Soak::PrintFigures(double seconds) {
     failures_.Fail("private bytes grow after the warm-up: " + Mebibytes(memory.withinCycles.perMinute) +
                    "/min within cycles, " + Mebibytes(memory.acrossCycles.perMinute) + "/min across cycles");
   }
-  if (handles.withinCycles.Rises(options_.maxHandlesSlope) || handles.acrossCycles.Rises(options_.maxHandlesSlope)) {
-    failures_.Fail("handles grow after the warm-up: " + Number(handles.withinCycles.perMinute) +
-                   "/min within cycles, " + Number(handles.acrossCycles.perMinute) + "/min across cycles");
+  if (handles.acrossCycles.Rises(options_.maxHandlesSlope)) {
+    failures_.Fail("handles grow across cycles by " + Number(handles.acrossCycles.perMinute) + " a minute");
   }
 
   std::vector<DWORD> stops = dllStopMs_;

@@ -28,8 +28,13 @@ struct SoakOptions {
   // the heap's committed size follows the peaks that bursts and stalls reach
   // (about 2 MiB a minute in 60-second runs), and the soak's own model and
   // simhost's name pool keep every aircraft's names: the limit is above that.
-  double maxPrivateBytesSlope = 4.0 * 1024 * 1024;
+  double maxPrivateBytesSlope = 5.0 * 1024 * 1024;
+  // Handles are judged across cycles (each cycle's median), and by what a
+  // cycle leaves open between two quiet points (its application connected at
+  // the start, its checkpoint passed at the end): sessions and rogue
+  // connections come and go within a cycle, so the samples there are noise.
   double maxHandlesSlope = 5.0;
+  size_t maxHandlesLeftPerCycle = 8;
   bool strict = false;  // the module's known faults (findings) fail the run too
 };
 
@@ -89,7 +94,8 @@ class Soak {
   std::vector<DWORD> dllStopMs_;
   bool hostUp_ = false;
   size_t failuresBeforeCycle_ = 0;
-  bool titleEveryFrame_ = false;  // access was enabled again in this cycle
+  bool titleEveryFrame_ = false;
+  std::vector<uintptr_t> cycleHandles_;  // open once the cycle's application connected  // access was enabled again in this cycle
 };
 
 }  // namespace soak
