@@ -1,6 +1,7 @@
 #include "invariants.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "soak_aircraft.h"
 
@@ -35,12 +36,17 @@ void PanelModel::Load(const simhost::AircraftDescription& aircraft) {
   title_ = aircraft.title;
   titles_.push_back(title_);
   names_.clear();
-  for (auto& entry : variables_) entry.second.monitored = false;
+  ++generation_;
+  for (auto it = variables_.begin(); it != variables_.end();) {
+    it->second.monitored = false;
+    it = it->second.generation + 2 < generation_ ? variables_.erase(it) : std::next(it);
+  }
   const DWORD now = GetTickCount();
   for (const simhost::VariableDescription& description : aircraft.variables) {
     Variable variable;
     variable.ramp = description.motion.kind != simhost::MotionKind::kConstant;
     variable.id = names_.size();
+    variable.generation = generation_;
     variable.history.push_back(description.motion.value);
     variable.writtenTick = now;
     variables_[description.name] = variable;

@@ -45,7 +45,8 @@ class Failures {
 class PanelModel {
  public:
   // A new aircraft: its variables from their starting values, none monitored.
-  // The variables of earlier aircraft stay known, for reports still on their way.
+  // The variables of the two aircraft before stay known, for reports still on
+  // their way; older ones are forgotten (the soak's own memory stays flat).
   void Load(const simhost::AircraftDescription& aircraft);
   const std::string& Title() const { return title_; }
   // Whether some aircraft of the run had `title`.
@@ -92,6 +93,7 @@ class PanelModel {
  private:
   struct Variable {
     bool ramp = false;
+    uint32_t generation = 0;      // the aircraft it belongs to (1, 2, ...)
     size_t id = 0;                // in its aircraft
     std::vector<double> history;  // values held, oldest first
     size_t reported[2] = {0, 0};  // per reader: index in history of the latest value reported
@@ -104,6 +106,7 @@ class PanelModel {
   std::map<std::string, Variable> variables_;
   std::map<std::string, int> solicited_;  // VarData reader 0 has asked for since ConfirmQuiet
   std::vector<std::string> names_;
+  uint32_t generation_ = 0;
   std::string title_;
   std::vector<std::string> titles_;
 };
