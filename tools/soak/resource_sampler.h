@@ -22,7 +22,7 @@ struct Slope {
   double error = 0.0;  // standard error
   size_t points = 0;
   // Rising faster than `limit` a minute, and by more than three standard errors.
-  bool Rises(double limit) const { return points >= 3 && perMinute > limit && perMinute > 3 * error; }
+  bool Rises(double limit) const { return perMinute > limit && perMinute > 3 * error; }
 };
 
 struct Curve {

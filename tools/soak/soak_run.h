@@ -18,6 +18,14 @@
 
 namespace soak {
 
+constexpr DWORD kConnectTimeoutMs = 15000;
+
+// A number drawn evenly from [low, high].
+template <typename T>
+T Between(std::mt19937& random, T low, T high) {
+  return std::uniform_int_distribution<T>(low, high)(random);
+}
+
 struct SoakOptions {
   uint32_t seconds = 60;
   uint32_t seed = 1;
@@ -54,6 +62,7 @@ class Soak {
   void Execute(EventKind kind);
   void Checkpoint(DWORD timeoutMs = 30000);
 
+  // The events (soak_events.cpp).
   void StartMonitoring();
   void StopMonitoring();
   void SetAndRead();
@@ -94,8 +103,8 @@ class Soak {
   std::vector<DWORD> dllStopMs_;
   bool hostUp_ = false;
   size_t failuresBeforeCycle_ = 0;
-  bool titleEveryFrame_ = false;
-  std::vector<uintptr_t> cycleHandles_;  // open once the cycle's application connected  // access was enabled again in this cycle
+  bool titleEveryFrame_ = false;         // access was enabled again in this cycle
+  std::vector<uintptr_t> cycleHandles_;  // open once the cycle's application connected
 };
 
 }  // namespace soak
