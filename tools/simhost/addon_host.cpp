@@ -54,7 +54,9 @@ void AddonHost::Start() {
 void AddonHost::Stop(const std::function<void()>& beforeUnload) {
   if (module_ == nullptr) return;
   if (started_) {
+    const DWORD start = GetTickCount();
     dllStop_();
+    stopMs_ = GetTickCount() - start;
     log_->Printf("add-on %s stopped", name_.c_str());
   }
   if (beforeUnload) beforeUnload();

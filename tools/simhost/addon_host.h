@@ -31,6 +31,8 @@ class AddonHost {
   // then FreeLibrary. Safe when nothing was loaded.
   void Stop(const std::function<void()>& beforeUnload = nullptr);
 
+  // Milliseconds the last DLLStop took.
+  DWORD LastStopMs() const { return stopMs_; }
 
  private:
   using EntryPoint = int64_t (*)();  // DLLStart's result is logged, DLLStop's ignored
@@ -39,6 +41,7 @@ class AddonHost {
   EntryPoint dllStart_ = nullptr;
   EntryPoint dllStop_ = nullptr;
   bool started_ = false;
+  DWORD stopMs_ = 0;
   HostLog* log_ = nullptr;
   std::string name_;
 };

@@ -139,6 +139,8 @@ void Connection::Run() {
       uint32_t n = channel_->FinishRead();
       if (n == 0) break;  // the client closed its end
       if (!HandleReceived(n, &reason)) break;
+      const auto paused = static_cast<LONG>(pauseEnd_.load(std::memory_order_acquire) - GetTickCount());
+      if (paused > 0 && WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(paused)) == WAIT_OBJECT_0) break;
       if (!StartRead()) break;
     } else if (r == WAIT_OBJECT_0 + 3) {
       uint32_t written = 0;

@@ -78,6 +78,9 @@ class Connection {
   // Asks the thread to close the connection; Join waits for it.
   void RequestClose();
   void Join();
+  // Reads (and writes) nothing more until `ms` from now, as a simulator whose
+  // frame stalls: the read in progress completes, the next one waits.
+  void PauseReads(DWORD ms) { pauseEnd_.store(GetTickCount() + ms, std::memory_order_release); }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
   // The client's number (its host connection number); 0 before Start.
   uint32_t Number() const;
@@ -107,6 +110,7 @@ class Connection {
   UniqueHandle stopEvent_;  // manual-reset
   std::thread thread_;
   std::atomic<bool> finished_{false};
+  std::atomic<DWORD> pauseEnd_{GetTickCount()};
 
   // The connection thread's own state.
   framing::ReceiveBuffer receive_;  // malloc'd; reads go to its free end

@@ -228,4 +228,9 @@ bool SimHost::Disconnect(uint32_t number) {
   return false;
 }
 
+void SimHost::PauseReads(DWORD ms) {
+  std::lock_guard<SlimLock> guard(lock_);
+  for (const auto& connection : connections_) connection->PauseReads(ms);
+}
+
 }  // namespace simhost

@@ -95,6 +95,11 @@ class SimHost {
   size_t ConnectionCount();
   // Closes the connection of client `number`; false when there is none.
   bool Disconnect(uint32_t number);
+  // Every pipe and socket client's connection reads nothing for `ms` (a
+  // stalled frame); the in-process channel goes on.
+  void PauseReads(DWORD ms);
+  // How long the add-on's last DLLStop took.
+  DWORD LastDllStopMs() const { return addon_.LastStopMs(); }
 
   // The in-process channel; null without the window.
   ChannelHost* Channels() { return channels_.get(); }
