@@ -5,6 +5,7 @@
 #include "rogue_client.h"
 #include "soak_aircraft.h"
 #include "soak_run.h"
+#include "simconnect/endpoints.h"
 
 namespace soak {
 
@@ -168,7 +169,7 @@ void Soak::Takeover() {
 
 void Soak::Rogue() {
   Begin(EventKind::kRogue, "");
-  const std::string what = RunRogue(random_, host_.PipePath());
+  const std::string what = RunRogue(random_, endpoints::kDefaultPipePath);
   std::printf("            %s\n", what.c_str());
   failures_.SetLastEvent(failures_.LastEvent() + ": " + what);
   Checkpoint();
