@@ -17,7 +17,7 @@ namespace simhost {
 namespace {
 
 std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : text) c = variable_names::FoldAscii(c);
   return text;
 }
 
@@ -58,8 +58,6 @@ std::string Statement(const std::string& line, const std::vector<std::string>& w
     Motion m;
     const std::string kind = Lower(w[2]);
     if (w.size() == 3 && ReadNumber(w[2], &m.value)) {
-    } else if (kind == "const" && numbers(3, 1, 1)) {
-      m = Constant(v[0]);
     } else if (kind == "sine" && numbers(3, 3, 4)) {
       m = Sine(v[0], v[1], v[2], v.size() > 3 ? v[3] : 0.0);
     } else if (kind == "ramp" && numbers(3, 3, 3)) {

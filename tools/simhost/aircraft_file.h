@@ -3,7 +3,6 @@
 //
 //   title <text up to the end of the line>
 //   var <name> <value>                       constant
-//   var <name> const <value>
 //   var <name> sine <center> <amplitude> <period-s> [<phase-deg>]
 //   var <name> ramp <from> <to> <period-s>
 //   var <name> toggle <a> <b> <period-s>
