@@ -18,7 +18,7 @@ TEST(Requests, EveryLayoutArrivesByteForByteWithSendIdsFromOne) {
   RawServer& server = *link.server;
   HANDLE h = link.handle;
 
-  // The other requests' bytes are in the other tests and fuzz/requests_fuzz.
+  // The bytes of the bridge's other requests (menus, client data) are checked by the bridge's tests.
   ASSERT_EQ(SimConnect_AddToDataDefinition(h, 1, "TITLE", "", 10, 0.5f, 0xFFFFFFFF), S_OK);
   EXPECT_EQ(server.ReadMessage(), Bytes(544).Header(0xF000000C, 1).U32(16, 1).Text(20, "TITLE").U32(532, 10)
                                       .F32(536, 0.5f).U32(540, 0xFFFFFFFF).vec());
