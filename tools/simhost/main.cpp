@@ -52,7 +52,6 @@ void ReadStandardInput(simhost::SimHost& host) {
 
 int main(int argc, char** argv) {
   simhost::SimHostOptions options;
-  options.writeRegistry = true;
   std::string pipeName, aircraft, addon;
   bool noPipe = false, noTcp = false, noRegistry = false, noWindow = false, noStdin = false;
   CLI::App app("A stand-in for the simulator: a SimConnect server with an aircraft, its panel variables and an "

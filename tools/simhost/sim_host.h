@@ -78,7 +78,6 @@ class SimHost {
   // remaining connections are closed and the registry ports removed. Safe to
   // call twice.
   void Stop();
-  bool Running() const { return running_; }
 
   ServerCore& Core() { return *core_; }
   AircraftHost& Aircraft() { return *aircraft_; }
