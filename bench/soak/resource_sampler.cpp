@@ -11,19 +11,23 @@ namespace soak {
 
 namespace {
 
+// The mean of the points' x and of their y.
+std::pair<double, double> Mean(const std::vector<std::pair<double, double>>& points) {
+  double x = 0.0, y = 0.0;
+  for (const auto& point : points) {
+    x += point.first;
+    y += point.second;
+  }
+  return {x / points.size(), y / points.size()};
+}
+
 // Least squares through groups of points, each group about its own mean (one
 // group: an ordinary line).
 Slope PooledSlope(const std::map<uint32_t, std::vector<std::pair<double, double>>>& groups) {
   Slope slope;
   double sxx = 0.0, sxy = 0.0;
   for (const auto& group : groups) {
-    double meanX = 0.0, meanY = 0.0;
-    for (const auto& point : group.second) {
-      meanX += point.first;
-      meanY += point.second;
-    }
-    meanX /= group.second.size();
-    meanY /= group.second.size();
+    const auto [meanX, meanY] = Mean(group.second);
     for (const auto& point : group.second) {
       sxx += (point.first - meanX) * (point.first - meanX);
       sxy += (point.first - meanX) * (point.second - meanY);
@@ -38,13 +42,7 @@ Slope PooledSlope(const std::map<uint32_t, std::vector<std::pair<double, double>
   slope.perMinute = sxy / sxx;
   double squaredResiduals = 0.0;
   for (const auto& group : groups) {
-    double meanX = 0.0, meanY = 0.0;
-    for (const auto& point : group.second) {
-      meanX += point.first;
-      meanY += point.second;
-    }
-    meanX /= group.second.size();
-    meanY /= group.second.size();
+    const auto [meanX, meanY] = Mean(group.second);
     for (const auto& point : group.second) {
       const double residual = point.second - meanY - slope.perMinute * (point.first - meanX);
       squaredResiduals += residual * residual;
