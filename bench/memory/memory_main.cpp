@@ -7,7 +7,10 @@
 // a least-squares slope over all of them tells a steady leak from one-off
 // steps.
 //
-//   bench_memory [--channel] [--cycles 100] [--run-seconds 60] [--vars 1000] [--interval 1000]
+//   bench_memory [--channel] [--reload] [--cycles 100] [--run-seconds 60] [--vars 1000] [--interval 1000]
+//
+// With --reload each cycle also frees the module and loads it afresh, as the
+// simulator does when the user restarts it.
 //
 // The default interval keeps the changes (1,000 a second) well within what
 // the pipe carries. When changes outpace the transport, the module's send
@@ -88,15 +91,21 @@ bool Growth(const char* unit, const std::vector<double>& at, const std::vector<M
 }
 
 // `handlesBefore` receives the handles open before the counted cycles.
-bool Cycles(BenchHost& host, HostedModule& module, int cycles, bool channel, std::vector<uintptr_t>* handlesBefore) {
-  Note("%d DLLStart / DLLStop cycles (module loaded once), each until the module serves its area%s:", cycles,
-       channel ? " on the in-process channel" : "");
+bool Cycles(BenchHost& host, HostedModule& module, int cycles, bool channel, bool reload,
+            std::vector<uintptr_t>* handlesBefore) {
+  Note("%d DLLStart / DLLStop cycles (module %s), each until the module serves its area%s:", cycles,
+       reload ? "freed and loaded again at each" : "loaded once", channel ? " on the in-process channel" : "");
   auto cycle = [&] {
     if (module.Start() == 0 || !host.WaitForBridge()) return false;
     if (channel && !host.WaitForChannel(kBridgeClientName)) return false;
     module.Stop();
     module.ReleaseWorker();  // no handle of the host's own between the cycles
-    return host.WaitUntilGone(kBridgeClientName);
+    if (!host.WaitUntilGone(kBridgeClientName)) return false;
+    if (!reload) return true;
+    module.Unload();
+    if (!module.Load()) return false;
+    module.SetPanels(host.Sim().PanelTable());
+    return true;
   };
   for (int i = 0; i < 3; ++i) {
     if (!cycle()) return false;  // warm-up: lazily made objects of the system and of simhost
@@ -178,6 +187,7 @@ bool Run(BenchHost& host, HostedModule& module, BenchPanels& panels, double seco
 int main(int argc, char** argv) {
   Arguments args(argc, argv);
   const bool channel = args.Has("--channel");
+  const bool reload = args.Has("--reload");
   const int cycles = static_cast<int>(args.Number("--cycles", 100));
   const double seconds = args.Number("--run-seconds", 60);
   const uint32_t count = static_cast<uint32_t>(args.Number("--vars", 1000));
@@ -193,7 +203,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<uintptr_t> handlesBefore;
-  bool ok = cycles <= 0 || Cycles(host, module, cycles, channel, &handlesBefore);
+  bool ok = cycles <= 0 || Cycles(host, module, cycles, channel, reload, &handlesBefore);
   BenchPanels panels(count, BenchPanels::Values::kReadTime);
   if (ok && seconds > 0) ok = Run(host, module, panels, seconds, interval);
   if (module.Worker() != nullptr) module.Stop();  // a run that failed half-way
