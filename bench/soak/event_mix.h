@@ -20,7 +20,7 @@ enum class EventKind {
   kTakeover,         // a second application connects with another peer id
   kRogue,
   kMenuToggle,       // Disable LVAR Access, then Enable again
-  kStall,            // the simulator stops reading its pipes for a while
+  kStall,            // a stalled frame: no pipe or socket read, the in-process channel stands still
   kRestart,          // quit, DLLStop, FreeLibrary, a fresh load
   kSettle,           // every monitored change has been reported
   kCount,

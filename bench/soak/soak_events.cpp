@@ -12,7 +12,6 @@ namespace soak {
 namespace {
 
 constexpr DWORD kTitleTimeoutMs = 10000;
-constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
 constexpr uint32_t kIntervals[] = {33, 50, 100, 250, 500, 1000, 2000};
 constexpr uint32_t kLongestInterval = 2000;
 // How long after a value's write its report may take beyond the interval.
@@ -169,7 +168,9 @@ void Soak::Takeover() {
 
 void Soak::Rogue() {
   Begin(EventKind::kRogue, "");
-  const std::string what = RunRogue(random_, endpoints::kDefaultPipePath);
+  const std::string what = RunRogue(random_, mode_ == CycleMode::kTcp
+                                                 ? std::wstring(L"\\\\.\\pipe\\") + kTcpCycleRoguePipe
+                                                 : std::wstring(endpoints::kDefaultPipePath));
   std::printf("            %s\n", what.c_str());
   failures_.SetLastEvent(failures_.LastEvent() + ": " + what);
   Checkpoint();
@@ -238,8 +239,10 @@ void Soak::MenuToggle() {
 void Soak::Stall() {
   const DWORD ms = Between<DWORD>(random_, 300, 3000);
   const int pairs = Between(random_, 50, 300);
-  Begin(EventKind::kStall, "simhost reads nothing for " + std::to_string(ms) + " ms; " + std::to_string(pairs) +
-                               " writes and reads meanwhile");
+  Begin(EventKind::kStall, "simhost stalls for " + std::to_string(ms) + " ms (" + ModeName(mode_) + "); " +
+                               std::to_string(pairs) + " writes and reads meanwhile");
+  ++stallsByMode_[static_cast<int>(mode_)];
+  const simhost::ChannelStats before = simhost::ChannelSnapshot();
   host_.PauseReads(ms);
   const DWORD start = GetTickCount();
   // The panel moves under monitored constants while requests set and read
@@ -263,8 +266,15 @@ void Soak::Stall() {
     }
   }
   Checkpoint(ms + 60000);
-  std::printf("            all answered %lu ms after the stall began\n",
+  std::printf("            all answered %lu ms after the stall began",
               static_cast<unsigned long>(GetTickCount() - start));
+  const simhost::ChannelStats after = simhost::ChannelSnapshot();
+  if (mode_ == CycleMode::kChannel) {
+    std::printf("; the channel held %llu requests and %llu messages",
+                static_cast<unsigned long long>(after[simhost::kSubmitHeld] - before[simhost::kSubmitHeld]),
+                static_cast<unsigned long long>(after[simhost::kDeliveryHeld] - before[simhost::kDeliveryHeld]));
+  }
+  std::printf("\n");
 }
 
 void Soak::Settle() {

@@ -15,7 +15,13 @@ namespace {
 // that wait); beyond that a loaded two-core machine may add its scheduling.
 constexpr DWORD kDllStopBoundMs = 1250;
 
+constexpr const char* kModeNames[] = {"channel", "pipe", "tcp"};
+constexpr const char* kModeTitles[] = {"in-process channel (main window)", "pipe only (no window)",
+                                       "TCP (no window, no default pipe)"};
+
 }  // namespace
+
+const char* ModeName(CycleMode mode) { return kModeNames[static_cast<int>(mode)]; }
 
 Soak::Soak(const SoakOptions& options)
     : options_(options),
@@ -48,7 +54,11 @@ bool Soak::StartHost() {
   options.haveAircraft = true;
   options.aircraft = MakeAircraft(++aircraftIndex_, random_);
   options.addonPath = options_.addonPath;
-  options.window = window_;
+  options.window = mode_ == CycleMode::kChannel;
+  if (mode_ == CycleMode::kTcp) {
+    options.pipeName = kTcpCycleRoguePipe;
+    options.tcp6 = options.tcp4 = options.writeRegistry = true;
+  }
   options.logSink = [](const std::string&) {};
   log_.Restart();
   std::string error;
@@ -59,15 +69,31 @@ bool Soak::StartHost() {
   hostUp_ = true;
   titleEveryFrame_ = false;
   ++cycles_;
-  if (window_) ++cyclesInProcess_;
+  ++cyclesByMode_[static_cast<int>(mode_)];
   sampler_.SetCycle(cycles_);
   model_.Load(options.aircraft);
   std::printf("            cycle %u: %s, aircraft \"%s\" (%zu variables)\n", cycles_,
-              window_ ? "in-process channel (main window)" : "pipe only (no window)", options.aircraft.title.c_str(),
+              kModeTitles[static_cast<int>(mode_)], options.aircraft.title.c_str(),
               options.aircraft.variables.size());
   const bool open = app_.Open(kConnectTimeoutMs);
+  if (open) CheckModuleWay();
   cycleHandles_ = process_stats::OpenHandleValues();
   return open;
+}
+
+void Soak::CheckModuleWay() {
+  std::string way = "no connection";
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; app_.Pump(20)) {
+    for (const auto& session : host_.Core().Sessions()) {
+      if (session->Name() != kBridgeClientName) continue;
+      way = host_.OnChannel(session->Number()) ? "channel" : session->Transport();
+    }
+    if (way.rfind(ModeName(mode_), 0) == 0) {
+      std::printf("            the module's connection: %s\n", way.c_str());
+      return;
+    }
+  }
+  failures_.Fail(std::string("the module's connection takes ") + way + ", not the " + ModeName(mode_));
 }
 
 void Soak::StopHost() {
@@ -152,13 +178,23 @@ void Soak::Execute(EventKind kind) {
     case EventKind::kStall:
       Stall();
       break;
-    case EventKind::kRestart:
-      Begin(kind, window_ ? "(next: the pipe only)" : "(next: the in-process channel)");
+    case EventKind::kRestart: {
+      // Now and then the quit comes in a stalled frame: the simulator quits
+      // and runs DLLStop only once that frame has ended.
+      const DWORD stallMs = Between(random_, 0, 3) == 0 ? Between<DWORD>(random_, 300, 1500) : 0;
+      const auto next = static_cast<CycleMode>((static_cast<int>(mode_) + 1) % static_cast<int>(CycleMode::kCount));
+      Begin(kind, std::string("(next: ") + kModeTitles[static_cast<int>(next)] + ")" +
+                      (stallMs > 0 ? ", the quit in a stall of " + std::to_string(stallMs) + " ms" : ""));
       Checkpoint();
+      if (stallMs > 0) {
+        ++stallsByMode_[static_cast<int>(mode_)];
+        host_.PauseReads(stallMs);
+      }
       StopHost();
-      window_ = !window_;
+      mode_ = next;
       StartHost();
       break;
+    }
     case EventKind::kSettle:
       Settle();
       break;
@@ -198,8 +234,14 @@ int Soak::Run() {
 }
 
 void Soak::PrintFigures(double seconds) {
-  std::printf("\nsoak figures: seed %u, %.1f s, %u cycles (%u on the in-process channel, %u on the pipe only)\n",
-              options_.seed, seconds, cycles_, cyclesInProcess_, cycles_ - cyclesInProcess_);
+  std::printf("\nsoak figures: seed %u, %.1f s, %u cycles (stalls) by way:", options_.seed, seconds, cycles_);
+  for (int i = 0; i < static_cast<int>(CycleMode::kCount); ++i) {
+    std::printf("%s %s %u (%u)", i == 0 ? "" : ",", kModeNames[i], cyclesByMode_[i], stallsByMode_[i]);
+  }
+  const simhost::ChannelStats channel = simhost::ChannelSnapshot();
+  std::printf("; the channel's stalls held %llu requests and %llu messages\n",
+              static_cast<unsigned long long>(channel[simhost::kSubmitHeld]),
+              static_cast<unsigned long long>(channel[simhost::kDeliveryHeld]));
   std::printf("events:");
   for (int i = 0; i < static_cast<int>(EventKind::kCount); ++i) {
     std::printf(" %s %llu", KindName(static_cast<EventKind>(i)),

@@ -1,6 +1,6 @@
 // The soak itself: simhost hosting the built module in this process (on the
-// main window's in-process channel and on the pipe only, in turn by cycle),
-// the applications, the rogue, and the seeded mix of events, with the
+// main window's in-process channel, on the pipe only and on TCP, in turn by
+// cycle), the applications, the rogue, and the seeded mix of events, with the
 // invariants checked as it goes and the figures printed at the end.
 #pragma once
 
@@ -19,6 +19,15 @@
 namespace soak {
 
 constexpr DWORD kConnectTimeoutMs = 15000;
+constexpr char kBridgeClientName[] = "TAVO.quin.Bridge";
+
+// The way the module's connection takes in a cycle, in this order by cycle.
+// In a TCP cycle simhost has no pipe of the default name, so the module and
+// the applications fall through to TCP on the registry's ports; the rogue
+// keeps a pipe of another name.
+enum class CycleMode { kChannel, kPipe, kTcp, kCount };
+constexpr wchar_t kTcpCycleRoguePipe[] = L"TAVO soak rogue";
+const char* ModeName(CycleMode mode);  // "channel", "pipe", "tcp"
 
 // A number drawn evenly from [low, high].
 template <typename T>
@@ -57,6 +66,8 @@ class Soak {
 
  private:
   bool StartHost();
+  // Fails unless the module's connection takes the cycle's way.
+  void CheckModuleWay();
   void StopHost();
   void Begin(EventKind kind, const std::string& details);
   void Execute(EventKind kind);
@@ -98,8 +109,9 @@ class Soak {
   uint64_t eventNumber_ = 0;
   uint32_t aircraftIndex_ = 0;
   uint32_t cycles_ = 0;
-  bool window_ = true;
-  uint32_t cyclesInProcess_ = 0;
+  CycleMode mode_ = CycleMode::kChannel;
+  uint32_t cyclesByMode_[static_cast<int>(CycleMode::kCount)] = {};
+  uint32_t stallsByMode_[static_cast<int>(CycleMode::kCount)] = {};
   std::vector<DWORD> dllStopMs_;
   bool hostUp_ = false;
   size_t failuresBeforeCycle_ = 0;

@@ -3,6 +3,7 @@
 #include "channel_host.h"
 
 #include <cstring>
+#include <deque>
 #include <shared_mutex>
 
 #include "block_pool.h"
@@ -46,16 +47,49 @@ uint64_t AddressOf(Function function) {
 // A channel client's messages, copied into pool blocks and handed to its
 // deliver callback. Runs under the client's route lock, on the thread that
 // produced the message. When the pool has no block, the message takes the
-// pipe instead of being lost.
+// pipe instead of being lost. While the host's pause lasts messages wait
+// here; the first message or Flush after it hands them on first.
 class ChannelSink : public MessageSink {
  public:
   ChannelSink(uint32_t number, uint32_t connectionId, inprocess::DeliverFn deliver,
-              std::shared_ptr<MessageSink> pipe)
-      : number_(number), connectionId_(connectionId), deliver_(deliver), pipe_(std::move(pipe)) {}
+              std::shared_ptr<MessageSink> pipe, const ReadPause& pause)
+      : number_(number), connectionId_(connectionId), deliver_(deliver), pipe_(std::move(pipe)), pause_(pause) {}
 
   void Deliver(Message message) override {
+    std::lock_guard<SlimLock> guard(lock_);
+    if (!ended_ && pause_.Active()) {
+      CountChannel(kDeliveryHeld);
+      held_.push_back(std::move(message));
+      return;
+    }
+    HandHeld();
+    Hand(std::move(message));
+  }
+
+  // Hands on what a pause held, in order, once it has ended.
+  void Flush() {
+    std::lock_guard<SlimLock> guard(lock_);
+    if (!pause_.Active()) HandHeld();
+  }
+
+  // The channel has ended: what is held, and every later message, takes the
+  // pipe; the client's deliver callback is never called again.
+  void End() {
+    std::lock_guard<SlimLock> guard(lock_);
+    ended_ = true;
+    for (Message& message : held_) pipe_->Deliver(std::move(message));
+    held_.clear();
+  }
+
+ private:
+  void HandHeld() {  // lock_ held
+    for (Message& message : held_) Hand(std::move(message));
+    held_.clear();
+  }
+
+  void Hand(Message message) {  // lock_ held
     const uint32_t size = static_cast<uint32_t>(message.size());
-    uint8_t* block = BlockPool::Instance().Lend(size, BlockPool::Use::kMessage);
+    uint8_t* block = ended_ ? nullptr : BlockPool::Instance().Lend(size, BlockPool::Use::kMessage);
     if (block == nullptr) {
       CountChannel(kDeliveredToPipe);
       pipe_->Deliver(std::move(message));
@@ -66,11 +100,14 @@ class ChannelSink : public MessageSink {
     deliver_(number_, connectionId_, size, block);
   }
 
- private:
   const uint32_t number_;
   const uint32_t connectionId_;
   const inprocess::DeliverFn deliver_;
   const std::shared_ptr<MessageSink> pipe_;
+  const ReadPause& pause_;
+  SlimLock lock_;
+  std::deque<Message> held_;  // guarded by lock_
+  bool ended_ = false;        // guarded by lock_
 };
 
 }  // namespace
@@ -82,10 +119,13 @@ struct ChannelHost::Channel {
   std::shared_ptr<MessageRoute> route;
   std::shared_ptr<ChannelSink> sink;
   bool ended = false;  // guarded by ChannelHost::lock_
+  SlimLock heldLock;
+  std::deque<std::vector<uint8_t>> held;  // requests a pause held; guarded by heldLock
+  bool draining = false;                  // a thread is handling requests; guarded by heldLock
 };
 
-ChannelHost::ChannelHost(HostLog& log, FindCandidate find)
-    : log_(log), find_(std::move(find)), baseline_(ChannelSnapshot()) {}
+ChannelHost::ChannelHost(HostLog& log, FindCandidate find, const ReadPause& pause)
+    : log_(log), find_(std::move(find)), pause_(pause), baseline_(ChannelSnapshot()) {}
 
 ChannelHost::~ChannelHost() { Deactivate(); }
 
@@ -161,7 +201,7 @@ void ChannelHost::OnOffer(const uint8_t* record) {
     channel->session = candidate.session;
     channel->route = candidate.route;
     channel->sink = std::make_shared<ChannelSink>(channel->number, channel->connectionId, deliver,
-                                                  candidate.route->Pipe());
+                                                  candidate.route->Pipe(), pause_);
     std::lock_guard<SlimLock> guard(lock_);
     // Registered before the table goes out: the client may allocate as soon
     // as it has taken the table, before attach returns.
@@ -218,18 +258,53 @@ void ChannelHost::PumpAll() {
 }
 
 void ChannelHost::EndAll() {
-  std::vector<std::shared_ptr<MessageRoute>> routes;
+  std::vector<std::shared_ptr<Channel>> ending;
   {
     std::lock_guard<SlimLock> guard(lock_);
     for (auto& entry : channels_) {
       if (entry.second->ended) continue;
       entry.second->ended = true;
-      routes.push_back(entry.second->route);
+      ending.push_back(entry.second);
     }
     pumps_.clear();
   }
-  // After Restore returns no delivery into the client is under way.
-  for (auto& route : routes) route->Restore();
+  // Once both have returned no delivery into the client is under way.
+  for (auto& channel : ending) {
+    channel->sink->End();
+    channel->route->Restore();
+  }
+}
+
+void ChannelHost::Resume() {
+  if (pause_.Active()) return;
+  std::vector<std::shared_ptr<Channel>> channels;
+  {
+    std::lock_guard<SlimLock> guard(lock_);
+    for (auto& entry : channels_) channels.push_back(entry.second);
+  }
+  for (auto& channel : channels) {
+    channel->sink->Flush();
+    Drain(*channel, false);
+  }
+}
+
+void ChannelHost::Drain(Channel& channel, bool haveTurn) {
+  for (;;) {
+    std::vector<uint8_t> request;
+    {
+      std::lock_guard<SlimLock> guard(channel.heldLock);
+      if (!haveTurn && channel.draining) return;
+      if (channel.held.empty() || pause_.Active()) {
+        if (haveTurn) channel.draining = false;
+        return;
+      }
+      channel.draining = haveTurn = true;
+      request = std::move(channel.held.front());
+      channel.held.pop_front();
+    }
+    channel.session->HandleRequest(request.data(), static_cast<uint32_t>(request.size()));
+    CountChannel(kSubmitted);
+  }
 }
 
 void ChannelHost::Forget(uint32_t number) {
@@ -321,8 +396,23 @@ void ChannelHost::SubmitFor(uint32_t number, uint32_t connectionId, uint32_t siz
   const bool whole = size >= protocol::kRequestHeaderSize && size <= capacity &&
                      wire::LoadU32(block + protocol::kRequestSizeOffset) == size;
   if (channel != nullptr && whole) {
-    channel->session->HandleRequest(block, size);
-    CountChannel(kSubmitted);
+    // At once, unless a pause holds it (and what came before it).
+    bool now = false;
+    {
+      std::lock_guard<SlimLock> guard(channel->heldLock);
+      now = !channel->draining && channel->held.empty() && !pause_.Active();
+      if (now) {
+        channel->draining = true;
+      } else {
+        channel->held.emplace_back(block, block + size);
+        CountChannel(kSubmitHeld);
+      }
+    }
+    if (now) {
+      channel->session->HandleRequest(block, size);
+      CountChannel(kSubmitted);
+    }
+    Drain(*channel, now);
   } else {
     CountChannel(kSubmitDropped);
     log_.Printf("in-process request of client %u dropped: %s", number,

@@ -11,13 +11,21 @@
 // decoded by the same code as pipe traffic, and its messages are diverted from
 // the pipe's outbox (MessageRoute).
 //
+// While the host's pause lasts (a stalled frame, read_pause.h) a channel
+// handles none of the requests submitted to it and delivers nothing: both
+// wait. Resume (the first frame after the pause), or the next submit or
+// message if it comes first, lets them go on, each in the order it came and
+// before anything newer.
+//
 // Threads: records and the pumps run on the window's thread; the lent
 // functions run on the client's threads; deliveries run on whichever thread
-// produces a message (a session's request, a frame, the console). No lock of
-// this file is held while a client function (attach, deliver, the pump) or a
+// produces a message (a session's request, a frame, the console), and what a
+// pause held on the thread that resumes. No lock of this file is held while a
 // session runs. Lock order: the client's own send lock (held around allocate,
 // discard and submit), then the session's lock and what it takes, then the
-// route's lock, then the pool's lock; ChannelHost::lock_ is a leaf. No OS calls.
+// route's lock, then the channel's delivery lock (held while a message goes to
+// the client's deliver callback), then the pool's lock; ChannelHost::lock_
+// and a channel's lock for held requests are leaves. No OS calls.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +39,7 @@
 
 #include "channel_stats.h"
 #include "message_route.h"
+#include "read_pause.h"
 #include "simconnect/transport/inprocess_records.h"
 
 namespace simhost {
@@ -50,7 +59,8 @@ class ChannelHost {
   // `find` looks up the open pipe or socket client with a host number.
   using FindCandidate = std::function<bool(uint32_t number, ChannelCandidate* candidate)>;
 
-  ChannelHost(HostLog& log, FindCandidate find);
+  // `pause` is the host's: while it lasts the channels stand still.
+  ChannelHost(HostLog& log, FindCandidate find, const ReadPause& pause);
   ~ChannelHost();  // Deactivate
   ChannelHost(const ChannelHost&) = delete;
   ChannelHost& operator=(const ChannelHost&) = delete;
@@ -73,6 +83,11 @@ class ChannelHost {
   // back to its pipe and allocate lends it nothing more; blocks already out
   // still come back) and every pump is forgotten.
   void EndAll();
+
+  // Unless the pause still lasts: every channel delivers the messages it held
+  // and then handles the requests submitted meanwhile, in order (until a new
+  // pause begins). Any thread but a client's.
+  void Resume();
 
   // Client `number` has left: its channel, if it took one, is dropped with
   // what it holds (its session, its route and the route's pipe outbox).
@@ -104,10 +119,16 @@ class ChannelHost {
   std::shared_ptr<Channel> Find(uint32_t number, uint32_t connectionId, bool open);
   void* AllocateFor(uint32_t number, uint32_t connectionId, uint32_t size);
   void SubmitFor(uint32_t number, uint32_t connectionId, uint32_t size, uint8_t* block);
+  // Handles the requests `channel` holds, in order, until none is left or a
+  // pause begins. One thread at a time: `haveTurn` says that the caller has
+  // just handled a request of its own; otherwise it returns at once when
+  // another thread is at it.
+  void Drain(Channel& channel, bool haveTurn);
   void UnregisterPump(void* pump);
 
   HostLog& log_;
   const FindCandidate find_;
+  const ReadPause& pause_;
   const ChannelStats baseline_;  // the process-wide counts when the host was made
 
   SlimLock lock_;

@@ -28,6 +28,8 @@ enum ChannelCount : size_t {
   kDeliveredToPipe,     // messages of a channel client sent over its pipe (pool empty)
   kReleased,            // delivered blocks given back
   kBadBlocks,           // discard, submit or release of a block not out for that use
+  kSubmitHeld,          // submitted requests held by a pause (then handled in order)
+  kDeliveryHeld,        // messages held by a pause (then delivered in order)
   kChannelCounts
 };
 

@@ -62,13 +62,14 @@ void Outbox::Close() {
 }
 
 Connection::Connection(std::unique_ptr<IoChannel> channel, ServerCore& core, const char* transport,
-                       size_t maxPendingBytes)
+                       size_t maxPendingBytes, const ReadPause& pause)
     : channel_(std::move(channel)),
       core_(core),
       transport_(transport),
       outbox_(std::make_shared<Outbox>(maxPendingBytes)),
       route_(std::make_shared<MessageRoute>(outbox_, [outbox = outbox_] { return outbox->Drained(); })),
-      stopEvent_(MakeEvent(true)) {
+      stopEvent_(MakeEvent(true)),
+      pause_(pause) {
   framing::InitReceiveBuffer(receive_);
 }
 
@@ -139,8 +140,8 @@ void Connection::Run() {
       uint32_t n = channel_->FinishRead();
       if (n == 0) break;  // the client closed its end
       if (!HandleReceived(n, &reason)) break;
-      const auto paused = static_cast<LONG>(pauseEnd_.load(std::memory_order_acquire) - GetTickCount());
-      if (paused > 0 && WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(paused)) == WAIT_OBJECT_0) break;
+      const DWORD paused = pause_.Remaining();
+      if (paused > 0 && WaitForSingleObject(stopEvent_.Get(), paused) == WAIT_OBJECT_0) break;
       if (!StartRead()) break;
     } else if (r == WAIT_OBJECT_0 + 3) {
       uint32_t written = 0;

@@ -23,6 +23,7 @@
 #include "io_channel.h"
 #include "message_route.h"
 #include "message_sink.h"
+#include "read_pause.h"
 #include "simconnect/transport/framing.h"
 #include "win_handles.h"
 
@@ -67,8 +68,11 @@ class Outbox : public MessageSink {
 class Connection {
  public:
   // `transport` is "pipe", "tcp6" or "tcp4"; past `maxPendingBytes` waiting
-  // to be written the client is dropped.
-  Connection(std::unique_ptr<IoChannel> channel, ServerCore& core, const char* transport, size_t maxPendingBytes);
+  // to be written the client is dropped. While `pause` lasts (a stalled
+  // frame) the connection reads and writes nothing: the read in progress
+  // completes, the next one waits.
+  Connection(std::unique_ptr<IoChannel> channel, ServerCore& core, const char* transport, size_t maxPendingBytes,
+             const ReadPause& pause);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -78,9 +82,6 @@ class Connection {
   // Asks the thread to close the connection; Join waits for it.
   void RequestClose();
   void Join();
-  // Reads (and writes) nothing more until `ms` from now, as a simulator whose
-  // frame stalls: the read in progress completes, the next one waits.
-  void PauseReads(DWORD ms) { pauseEnd_.store(GetTickCount() + ms, std::memory_order_release); }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
   // The client's number (its host connection number); 0 before Start.
   uint32_t Number() const;
@@ -110,7 +111,7 @@ class Connection {
   UniqueHandle stopEvent_;  // manual-reset
   std::thread thread_;
   std::atomic<bool> finished_{false};
-  std::atomic<DWORD> pauseEnd_{GetTickCount()};
+  const ReadPause& pause_;
 
   // The connection thread's own state.
   framing::ReceiveBuffer receive_;  // malloc'd; reads go to its free end

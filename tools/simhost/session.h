@@ -5,8 +5,9 @@
 // sockets, so a pipe connection, a socket connection or a client fed from
 // memory blocks can all drive one. No OS calls.
 //
-// Threads: HandleRequest runs on the client's own thread, OnFrame on the frame
-// clock's, the Send* and menu functions on the console's. Lock order:
+// Threads: HandleRequest runs on the client's own thread (requests of the
+// in-process channel that a pause held: on the thread that resumes), OnFrame
+// on the frame clock's, the Send* and menu functions on the console's. Lock order:
 // Session::lock_, then ClientDataStore's lock or AircraftHost's lock, then the
 // sinks' own locks.
 #pragma once

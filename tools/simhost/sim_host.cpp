@@ -57,9 +57,9 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
   if (options.window) {
     // The window comes before the listeners: a client of this process that
     // connects finds it at once.
-    channels_.reset(new ChannelHost(*log_, [this](uint32_t number, ChannelCandidate* candidate) {
-      return FindCandidate(number, candidate);
-    }));
+    channels_.reset(new ChannelHost(
+        *log_, [this](uint32_t number, ChannelCandidate* candidate) { return FindCandidate(number, candidate); },
+        pause_));
     if (!channels_->Activate()) {
       *error = "another simhost of this process has the main window";
       Stop();
@@ -114,6 +114,10 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
 void SimHost::Stop() {
   if (!running_) return;
   running_ = false;
+  // The simulator shuts down after a stalled frame has ended, once it has
+  // handled what came meanwhile: the quit message and DLLStop follow that.
+  Sleep(pause_.Remaining());
+  if (channels_) channels_->Resume();
   {
     std::lock_guard<SlimLock> guard(lock_);
     accepting_ = false;
@@ -166,7 +170,8 @@ void SimHost::OnClient(std::unique_ptr<IoChannel> channel, const char* transport
   std::lock_guard<SlimLock> guard(lock_);
   if (!accepting_) return;  // shutting down: the channel closes as it goes
   ReapFinished();
-  std::unique_ptr<Connection> connection(new Connection(std::move(channel), *core_, transport, maxPendingBytes_));
+  std::unique_ptr<Connection> connection(
+      new Connection(std::move(channel), *core_, transport, maxPendingBytes_, pause_));
   connection->Start();
   connections_.push_back(std::move(connection));
 }
@@ -190,7 +195,10 @@ void SimHost::AdvanceFrames(uint32_t count) {
 }
 
 void SimHost::AfterFrame() {
-  // The pumps run once per frame on the window's thread.
+  // A stalled frame runs no pumps; the first frame after it lets the
+  // channels go on. The pumps run once per frame on the window's thread.
+  if (pause_.Active()) return;
+  if (channels_) channels_->Resume();
   window_.OnFrame();
 }
 
@@ -228,9 +236,5 @@ bool SimHost::Disconnect(uint32_t number) {
   return false;
 }
 
-void SimHost::PauseReads(DWORD ms) {
-  std::lock_guard<SlimLock> guard(lock_);
-  for (const auto& connection : connections_) connection->PauseReads(ms);
-}
 
 }  // namespace simhost

@@ -25,6 +25,7 @@
 #include "host_log.h"
 #include "listener.h"
 #include "main_window.h"
+#include "read_pause.h"
 #include "registry_ports.h"
 #include "server_core.h"
 #include "sim_clock.h"
@@ -94,9 +95,11 @@ class SimHost {
   size_t ConnectionCount();
   // Closes the connection of client `number`; false when there is none.
   bool Disconnect(uint32_t number);
-  // Every pipe and socket client's connection reads nothing for `ms` (a
-  // stalled frame); the in-process channel goes on.
-  void PauseReads(DWORD ms);
+  // A stalled frame of `ms`: pipe and socket connections read and write
+  // nothing, the in-process channel neither handles what its clients submit
+  // nor delivers to them, and no pump runs. What came meanwhile is handled,
+  // in order, once it ends (read_pause.h). Stop waits for it to end.
+  void PauseReads(DWORD ms) { pause_.Begin(ms); }
   // How long the add-on's last DLLStop took.
   DWORD LastDllStopMs() const { return addon_.LastStopMs(); }
 
@@ -116,6 +119,7 @@ class SimHost {
   bool WaitFor(Condition condition, DWORD timeoutMs);
 
   bool running_ = false;
+  ReadPause pause_;  // before what reads it
   bool winsockStarted_ = false;
   std::unique_ptr<HostLog> log_;
   std::unique_ptr<SimClock> clock_;
