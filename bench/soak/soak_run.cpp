@@ -294,8 +294,11 @@ void Soak::PrintFigures(double seconds) {
   // Fewer cycles than five leave the slopes to the noise of bursts, stalls
   // and the two kinds of cycle.
   const bool judged = memory.cycleMedians.size() >= 5;
+  const bool withinJudged = options_.restartEverySeconds >= options_.shortestJudgedCycleSeconds;
   if (!judged) std::printf("(slopes not judged: fewer than 5 cycles)\n");
-  if (judged && (memory.withinCycles.Rises(options_.maxPrivateBytesSlope) ||
+  if (judged && !withinJudged) std::printf("(slopes within cycles not judged: cycles shorter than %u s)\n",
+                                           static_cast<unsigned>(options_.shortestJudgedCycleSeconds));
+  if (judged && ((withinJudged && memory.withinCycles.Rises(options_.maxPrivateBytesSlope)) ||
                  memory.acrossCycles.Rises(options_.maxPrivateBytesSlope))) {
     failures_.Fail("private bytes grow after the warm-up: " + Mebibytes(memory.withinCycles.perMinute) +
                    "/min within cycles, " + Mebibytes(memory.acrossCycles.perMinute) + "/min across cycles");

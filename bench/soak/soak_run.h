@@ -42,10 +42,13 @@ struct SoakOptions {
   std::wstring addonPath;
   // Private bytes and handles after the warm-up may rise by at most this much
   // a minute (least-squares slopes, see resource_sampler.h). Within a cycle
-  // the heap's committed size follows the peaks that bursts and stalls reach
-  // (about 2 MiB a minute in 60-second runs), and the soak's own model and
-  // simhost's name pool keep every aircraft's names: the limit is above that.
+  // the heap's committed size follows the peaks that bursts and stalls reach,
+  // and simhost's name pool keeps every name of the cycle's aircraft: the
+  // limit is above that. The slope within cycles is judged only for cycles of
+  // at least `shortestJudgedCycleSeconds`: in shorter ones a single step (a
+  // takeover's session, a burst's peak) reads as a steep slope.
   double maxPrivateBytesSlope = 5.0 * 1024 * 1024;
+  uint32_t shortestJudgedCycleSeconds = 60;
   // Handles are judged across cycles (each cycle's median), and by what a
   // cycle leaves open between two quiet points (its application connected at
   // the start, its checkpoint passed at the end): sessions and rogue
