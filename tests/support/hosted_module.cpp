@@ -209,6 +209,12 @@ void ServedModule::StopServer() {
 // ---- What a cycle leaves behind ----------------------------------------------------
 
 Resources TakeResources() {
+  // What GoogleTest makes the first time it reports a failure stays for the
+  // process's life: the mutex behind OutputDebugString (Wine's DBWinMutex) and
+  // a thread, holding a handle on this one, that watches this thread's
+  // thread-local values. Made before the count, they are never a cycle's.
+  OutputDebugStringA("");
+  { SCOPED_TRACE(""); }
   Resources resources;
   resources.handles = process_stats::OpenHandleValues();
   resources.threads = ThreadCount();
