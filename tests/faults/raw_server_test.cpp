@@ -89,7 +89,15 @@ TEST(RawServerTest, BadBytesAreDroppedOrEndTheConnectionButNeverTheWorker) {
                                         shortTitle, MakeReceived(1, 23), MakeReceived(4, 12),
                                         Title(10001, std::string(300, 'X'), false),
                                         Title(10002, "Raw Server Aircraft", true), MenuEvent(102)})));
-    EXPECT_TRUE(IsAboutText(sim.Raw().ReadMessage()));
+    // A record too short to be a message ends the module's drain, and what is
+    // queued behind it waits for the next message: the same title again,
+    // which changes nothing.
+    bool about = IsAboutText(sim.Raw().ReadMessage(1000));
+    for (int nudge = 0; nudge < 2 && !about; ++nudge) {
+      ASSERT_TRUE(sim.Raw().Write(Title(10002, "Raw Server Aircraft", true)));
+      about = IsAboutText(sim.Raw().ReadMessage(2000));
+    }
+    EXPECT_TRUE(about);
     // A request cut off by the server's abrupt close is never served.
     const Message connect = HostRequestMessage(records::kCommandConnect, "", 0.0, 5, 0x99);
     ASSERT_TRUE(sim.Raw().Write(connect.data(), connect.size() / 2));
