@@ -1,8 +1,8 @@
 // The client library: SimConnect_SetClientData of 268 bytes through the pipe
 // to a server that only drains, against raw overlapped WriteFile of the same
-// 304 request bytes on the same pipe (each write waited for, and each write
+// 304 request bytes (each write waited for, on the same pipe; and each write
 // issued from the completion routine of the one before, as the library's
-// write chain does); then the stream framing (framing::ExtractMessage) on a
+// write chain does, on a pipe of the program's own); then the stream framing (framing::ExtractMessage) on a
 // stream of mixed message sizes, against the copy of the same bytes alone.
 //
 //   bench_client [--messages 20000] [--rounds 3] [--stream-mib 32]
@@ -10,13 +10,13 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <vector>
 
 #include "clock.h"
 #include "draining_server.h"
 #include "framing_stream.h"
+#include "pipe_floor.h"
 #include "report.h"
 #include "simconnect/SimConnect.h"
 #include "simconnect/protocol.h"
@@ -65,10 +65,9 @@ std::vector<uint8_t> EncodedRequest() {
   return request;
 }
 
-// The raw floors write through a bare handle rather than the support layer's
+// The raw floor writes through a bare handle rather than the support layer's
 // RawClient, whose per-write event reset would be a wineserver call inside
-// the very loop being measured (and the chained floor binds the handle to the
-// completion callback).
+// the very loop being measured.
 HANDLE OpenRawPipe() {
   WaitForListeningServer();
   return CreateFileW(endpoints::kDefaultPipePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
@@ -98,84 +97,6 @@ double RawWaitedRate(DrainingServer& server, uint32_t messages) {
   return all ? messages / ((end - start) / 1e6) : 0.0;
 }
 
-// Raw overlapped writes chained through BindIoCompletionCallback: the
-// completion routine of each write issues the next, as the library does.
-// With `readPending`, a read is kept pending on the same handle meanwhile, as
-// the library keeps one for the messages it receives.
-struct Chain {
-  OVERLAPPED overlapped;  // first, so the routine finds the chain
-  HANDLE pipe;
-  const uint8_t* request;
-  uint32_t left;
-  HANDLE done;
-};
-
-struct PendingRead {
-  OVERLAPPED overlapped;
-  HANDLE done;
-  char buffer[4096];
-};
-
-// The read of the run under way (the server never sends, so it completes
-// only when the handle closes).
-PendingRead* pendingRead = nullptr;
-
-void CALLBACK ChainCompleted(DWORD error, DWORD, LPOVERLAPPED overlapped) {
-  if (pendingRead != nullptr && overlapped == &pendingRead->overlapped) {
-    SetEvent(pendingRead->done);
-    return;
-  }
-  auto* chain = reinterpret_cast<Chain*>(overlapped);
-  if (error != 0 || --chain->left == 0) {
-    SetEvent(chain->done);
-    return;
-  }
-  std::memset(&chain->overlapped, 0, sizeof chain->overlapped);
-  if (!WriteFile(chain->pipe, chain->request, kRequestSize, nullptr, &chain->overlapped) &&
-      GetLastError() != ERROR_IO_PENDING) {
-    SetEvent(chain->done);
-  }
-}
-
-double RawChainedRate(DrainingServer& server, uint32_t messages, bool readPending) {
-  HANDLE pipe = OpenRawPipe();
-  if (pipe == INVALID_HANDLE_VALUE) return 0.0;
-  if (!BindIoCompletionCallback(pipe, ChainCompleted, 0)) {
-    CloseHandle(pipe);
-    return 0.0;
-  }
-  PendingRead read{};
-  read.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (readPending) {
-    pendingRead = &read;
-    if (!ReadFile(pipe, read.buffer, sizeof read.buffer, nullptr, &read.overlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-      SetEvent(read.done);
-    }
-  }
-  const uint64_t base = server.Received();
-  std::vector<uint8_t> request = EncodedRequest();
-  Chain chain{};
-  chain.pipe = pipe;
-  chain.request = request.data();
-  chain.left = messages;
-  chain.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const double start = NowUs();
-  if (WriteFile(pipe, request.data(), kRequestSize, nullptr, &chain.overlapped) || GetLastError() == ERROR_IO_PENDING) {
-    WaitForSingleObject(chain.done, kDrainTimeoutMs);
-  }
-  bool all = server.WaitForBytes(base + static_cast<uint64_t>(messages) * kRequestSize, kDrainTimeoutMs);
-  const double end = NowUs();
-  CloseHandle(pipe);
-  // The last write's completion has run (it set done); the read completes
-  // once the handle is closed, and its record must outlive that.
-  if (readPending) WaitForSingleObject(read.done, 5000);
-  pendingRead = nullptr;
-  CloseHandle(read.done);
-  CloseHandle(chain.done);
-  return all ? messages / ((end - start) / 1e6) : 0.0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -196,8 +117,8 @@ int main(int argc, char** argv) {
     library.push_back(LibraryRate(server, messages, &callRate));
     calls.push_back(callRate);
     waited.push_back(RawWaitedRate(server, messages));
-    chained.push_back(RawChainedRate(server, messages, false));
-    chainedRead.push_back(RawChainedRate(server, messages, true));
+    chained.push_back(PipeChainedWriteRate(kRequestSize, messages, false));
+    chainedRead.push_back(PipeChainedWriteRate(kRequestSize, messages, true));
   }
   server.Stop();
   const double lib = Summarize(library).median, raw = Summarize(waited).median, chain = Summarize(chained).median;

@@ -3,7 +3,7 @@
 // (one round trip: a request of one size, a reply of another), and the rate
 // at which one thread's blocking writes of one size reach a reader thread.
 // Byte-mode pipes on names of this process's own, so nothing collides with
-// the simulator's pipe. The loops are blocking ReadFile/WriteFile on bare
+// the simulator's pipe. The loops are ReadFile/WriteFile on bare
 // handles, not the support layer's RawServer/RawClient, whose overlapped
 // waits with time-outs would add wineserver calls to the figure they floor.
 #pragma once
@@ -43,5 +43,12 @@ class PipePingPong {
 // through a pipe to a thread that reads and discards (in reads of 64 KiB):
 // `count` messages, from the first write until the reader has them all.
 double PipeWriteRate(size_t size, size_t count);
+
+// The same with overlapped writes on a handle bound to the thread pool
+// (BindIoCompletionCallback), each issued from the completion routine of the
+// one before: the discipline of the client library's write chain. With
+// `readPending`, a read stays pending on the handle meanwhile, as the library
+// keeps one for what it receives.
+double PipeChainedWriteRate(size_t size, size_t count, bool readPending);
 
 }  // namespace bench
