@@ -96,7 +96,7 @@ void Soak::CheckModuleWay() {
   failures_.Fail(std::string("the module's connection takes ") + way + ", not the " + ModeName(mode_));
 }
 
-void Soak::StopHost() {
+void Soak::StopHost(bool quit) {
   if (!hostUp_) return;
   sampler_.SetCycle(0);
   std::string added;
@@ -112,12 +112,13 @@ void Soak::StopHost() {
   app_.Close();
   second_.Close();
   const DWORD start = GetTickCount();
-  host_.Stop();
+  host_.Stop(quit);
+  if (!quit) ++stopsWithoutQuit_;
   const DWORD total = GetTickCount() - start;
   const DWORD stop = host_.LastDllStopMs();
   dllStopMs_.push_back(stop);
-  std::printf("            quit, DLLStop (%lu ms), FreeLibrary: simhost stopped in %lu ms\n",
-              static_cast<unsigned long>(stop), static_cast<unsigned long>(total));
+  std::printf("            %s DLLStop (%lu ms), FreeLibrary: simhost stopped in %lu ms\n",
+              quit ? "quit," : "no quit,", static_cast<unsigned long>(stop), static_cast<unsigned long>(total));
   if (stop > kDllStopBoundMs) {
     failures_.Fail("DLLStop took " + std::to_string(stop) + " ms (bound " + std::to_string(kDllStopBoundMs) + " ms)");
   }
@@ -181,16 +182,19 @@ void Soak::Execute(EventKind kind) {
     case EventKind::kRestart: {
       // Now and then the quit comes in a stalled frame: the simulator quits
       // and runs DLLStop only once that frame has ended.
+      // And now and then the add-ons are stopped with the connection up.
       const DWORD stallMs = Between(random_, 0, 3) == 0 ? Between<DWORD>(random_, 300, 1500) : 0;
+      const bool quit = Between(random_, 0, 3) != 0;
       const auto next = static_cast<CycleMode>((static_cast<int>(mode_) + 1) % static_cast<int>(CycleMode::kCount));
       Begin(kind, std::string("(next: ") + kModeTitles[static_cast<int>(next)] + ")" +
-                      (stallMs > 0 ? ", the quit in a stall of " + std::to_string(stallMs) + " ms" : ""));
+                      (stallMs > 0 ? ", the stop in a stall of " + std::to_string(stallMs) + " ms" : "") +
+                      (quit ? "" : ", DLLStop without a quit message"));
       Checkpoint();
       if (stallMs > 0) {
         ++stallsByMode_[static_cast<int>(mode_)];
         host_.PauseReads(stallMs);
       }
-      StopHost();
+      StopHost(quit);
       mode_ = next;
       StartHost();
       break;
@@ -310,8 +314,9 @@ void Soak::PrintFigures(double seconds) {
   std::vector<DWORD> stops = dllStopMs_;
   std::sort(stops.begin(), stops.end());
   if (!stops.empty()) {
-    std::printf("DLLStop: %zu stops, max %lu ms, median %lu ms\n", stops.size(),
-                static_cast<unsigned long>(stops.back()), static_cast<unsigned long>(stops[stops.size() / 2]));
+    std::printf("DLLStop: %zu stops (%u without a quit message), max %lu ms, median %lu ms\n", stops.size(),
+                static_cast<unsigned>(stopsWithoutQuit_), static_cast<unsigned long>(stops.back()),
+                static_cast<unsigned long>(stops[stops.size() / 2]));
   }
   std::printf("result: %s (%zu failures)\n", failures_.Count() == 0 ? "every invariant held" : "FAILED",
               failures_.Count());

@@ -71,7 +71,7 @@ class Soak {
   bool StartHost();
   // Fails unless the module's connection takes the cycle's way.
   void CheckModuleWay();
-  void StopHost();
+  void StopHost(bool quit = true);
   void Begin(EventKind kind, const std::string& details);
   void Execute(EventKind kind);
   void Checkpoint(DWORD timeoutMs = 30000);
@@ -116,6 +116,7 @@ class Soak {
   uint32_t cyclesByMode_[static_cast<int>(CycleMode::kCount)] = {};
   uint32_t stallsByMode_[static_cast<int>(CycleMode::kCount)] = {};
   std::vector<DWORD> dllStopMs_;
+  uint32_t stopsWithoutQuit_ = 0;
   bool hostUp_ = false;
   size_t failuresBeforeCycle_ = 0;
   bool titleEveryFrame_ = false;         // access was enabled again in this cycle

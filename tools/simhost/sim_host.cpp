@@ -111,7 +111,7 @@ bool SimHost::Start(const SimHostOptions& options, std::string* error) {
   return true;
 }
 
-void SimHost::Stop() {
+void SimHost::Stop(bool sendQuit) {
   if (!running_) return;
   running_ = false;
   // The simulator shuts down after a stalled frame has ended, once it has
@@ -127,17 +127,22 @@ void SimHost::Stop() {
   // follows it.
   frameClock_.Stop();
 
-  log_->Printf("shutting down: quit message to %u clients", static_cast<unsigned>(core_->SessionCount()));
-  core_->SendQuitToAll();
-  auto allDrained = [this] {
-    std::lock_guard<SlimLock> guard(lock_);
-    for (const auto& connection : connections_) {
-      if (!connection->Drained()) return false;
-    }
-    return true;
-  };
-  WaitFor(allDrained, quitGraceMs_);
-  WaitFor([this] { return ConnectionCount() == 0; }, quitGraceMs_);
+  if (sendQuit) {
+    log_->Printf("shutting down: quit message to %u clients", static_cast<unsigned>(core_->SessionCount()));
+    core_->SendQuitToAll();
+    auto allDrained = [this] {
+      std::lock_guard<SlimLock> guard(lock_);
+      for (const auto& connection : connections_) {
+        if (!connection->Drained()) return false;
+      }
+      return true;
+    };
+    WaitFor(allDrained, quitGraceMs_);
+    WaitFor([this] { return ConnectionCount() == 0; }, quitGraceMs_);
+  } else {
+    log_->Printf("shutting down without a quit message: %u clients connected",
+                 static_cast<unsigned>(core_->SessionCount()));
+  }
 
   // The add-on stops on the thread that started it. Before its module goes,
   // no channel may deliver into it and no pump may call it.

@@ -77,8 +77,9 @@ class SimHost {
   // No more clients and no more frames; the quit message to every client and
   // a grace period for them to leave; DLLStop and FreeLibrary; then the
   // remaining connections are closed and the registry ports removed. Safe to
-  // call twice.
-  void Stop();
+  // call twice. Without `sendQuit` DLLStop comes while every connection is
+  // still up, as when the simulator unloads its add-ons without quitting.
+  void Stop(bool sendQuit = true);
 
   ServerCore& Core() { return *core_; }
   AircraftHost& Aircraft() { return *aircraft_; }
