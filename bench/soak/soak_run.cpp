@@ -182,9 +182,10 @@ void Soak::Execute(EventKind kind) {
     case EventKind::kRestart: {
       // Now and then the quit comes in a stalled frame: the simulator quits
       // and runs DLLStop only once that frame has ended.
-      // And now and then the add-ons are stopped with the connection up.
+      // And every fourth restart, from the second on, stops the add-ons with
+      // the connection up.
       const DWORD stallMs = Between(random_, 0, 3) == 0 ? Between<DWORD>(random_, 300, 1500) : 0;
-      const bool quit = Between(random_, 0, 3) != 0;
+      const bool quit = restarts_++ % 4 != 1;
       const auto next = static_cast<CycleMode>((static_cast<int>(mode_) + 1) % static_cast<int>(CycleMode::kCount));
       Begin(kind, std::string("(next: ") + kModeTitles[static_cast<int>(next)] + ")" +
                       (stallMs > 0 ? ", the stop in a stall of " + std::to_string(stallMs) + " ms" : "") +

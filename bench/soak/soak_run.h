@@ -116,6 +116,7 @@ class Soak {
   uint32_t cyclesByMode_[static_cast<int>(CycleMode::kCount)] = {};
   uint32_t stallsByMode_[static_cast<int>(CycleMode::kCount)] = {};
   std::vector<DWORD> dllStopMs_;
+  uint32_t restarts_ = 0;
   uint32_t stopsWithoutQuit_ = 0;
   bool hostUp_ = false;
   size_t failuresBeforeCycle_ = 0;
